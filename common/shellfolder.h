@@ -1,0 +1,8 @@
+#pragma once
+#include <windows.h>
+#include <shlobj.h>
+
+// The file-system path of a shell special folder (CSIDL_*), through the shell's
+// allocator: the item-ID list is obtained, turned into a path and freed. False when
+// the folder cannot be had or its path does not fit size bytes.
+bool GetShellFolderPath(IMalloc *shellMalloc, int csidl, char *path, size_t size);

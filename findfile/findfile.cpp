@@ -1,0 +1,6 @@
+#include "findfile/findfile.h"
+
+int __cdecl FindFile(int, char *[], TFindFileResultBlock *, TFindFileCallback, void *)
+{
+    return 0;
+}

@@ -1,0 +1,35 @@
+// FindFile: the directory walker exported by DVQRMV32.EXE (ordinal 1).
+//
+// Walks one or more directory trees and calls the callback for every directory
+// entry that matches any of the patterns. Arguments are given as on a command
+// line: argv[0] is ignored, then option words beginning with "-", then the start
+// directory (ending with a backslash) unless an option supplied the directories,
+// then the patterns.
+//
+//   -1   stop after the first match        -n   do not descend into subdirectories
+//   -p   search the directories of PATH     -rXY search the roots of drives X to Y
+//
+// Returns 1 when the walk completed or was stopped (by the callback returning 0 or
+// by -1), 0 when it failed; the result record is written only when it returns 1.
+#pragma once
+#include <windows.h>
+
+struct TFindFileResultBlock {
+    LONG DirCount;    // directories taken from the stack, listed or not
+    LONG MatchCount;  // entries matched, which is the number of callback calls
+    LONG Reserved;    // always 0
+};
+
+// Called for every match with the searched directory (with its trailing
+// backslash; the walker's own copy, not to be changed) and the entry. Both
+// pointers are valid only during the call. Return 0 to stop the walk.
+typedef int (*TFindFileCallback)(const char *directory, WIN32_FIND_DATAA *entry, void *userData);
+
+#if defined(DVQRMV32_MODULE)
+#define DVQ_FINDFILE_API __declspec(dllexport)
+#else
+#define DVQ_FINDFILE_API __declspec(dllimport)
+#endif
+
+DVQ_FINDFILE_API int __cdecl FindFile(int argc, char *argv[], TFindFileResultBlock *result,
+                                      TFindFileCallback callback, void *userData);

@@ -1,0 +1,9 @@
+#pragma once
+#include <windows.h>
+
+// The whole run, from the running-client check to the final message. Returns the
+// process exit code, 0 on every path.
+int RunUninstall(HINSTANCE instance);
+
+// The removal sequence, run only after both confirmations.
+void RunRemoval();

@@ -1,0 +1,11 @@
+#include "removal/removal.h"
+
+void RemoveDesktopShortcuts()
+{
+}
+
+HRESULT ResolveShortcut(HWND, const char *, char *targetPath)
+{
+    targetPath[0] = '\0';
+    return E_NOTIMPL;
+}

@@ -1,0 +1,5 @@
+#include "removal/removal.h"
+
+void RemoveInstallDirectory()
+{
+}

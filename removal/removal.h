@@ -1,0 +1,28 @@
+// The removal steps, in the order the run calls them. None reports anything: a
+// step that cannot get what it needs does nothing more.
+#pragma once
+#include <windows.h>
+#include "findfile/findfile.h"
+
+// Clears the file's attributes, then deletes it; both results are ignored.
+void ForceDeleteFile(const char *path);
+
+void RemoveBrowserPlugin();
+void RemoveScreenSaver();
+void DeleteClientProfileKey();
+void RemoveRegistration();
+void RemoveDesktopShortcuts();
+void RemoveProgramGroup();
+void RemoveInstallDirectory();
+
+// Resolves the shortcut file linkPath and copies the short form of its target's
+// path into targetPath (WindowsPathSize bytes); targetPath is empty unless the
+// resolution succeeded all the way. Returns the platform's result code.
+HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath);
+
+// Deletes directory (a full path ending with a backslash) with everything in it,
+// in repeated passes of the walker.
+void RemoveDirectoryTree(const char *directory);
+
+// The walker's callback for those passes: deletes the entry. Always returns 1.
+int RemoveTreeEntry(const char *directory, WIN32_FIND_DATAA *entry, void *userData);

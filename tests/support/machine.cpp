@@ -1,0 +1,178 @@
+#include "tests/support/machine.h"
+#include "common/scratch.h"
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <algorithm>
+
+std::string FreshDir(const std::string &name)
+{
+    std::string path = "C:\\dvqtest\\" + name + "\\";
+    DeleteTree(path);
+    MakeDirs(path);
+    return path;
+}
+
+void MakeDirs(const std::string &path)
+{
+    for (size_t i = 3; i <= path.size(); i++)
+        if (i == path.size() || path[i] == '\\')
+            CreateDirectoryA(path.substr(0, i).c_str(), NULL);
+}
+
+void MakeFile(const std::string &path, const std::string &content)
+{
+    MakeDirs(path.substr(0, path.rfind('\\')));
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(file, content.data(), (DWORD)content.size(), &written, NULL);
+    CloseHandle(file);
+}
+
+bool FileExists(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirExists(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+static void CollectTree(const std::string &dir, const std::string &relative, std::vector<std::string> &out,
+                        bool remove)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((dir + "*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = entry.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string full = dir + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out.push_back(relative + name + "\\");
+            CollectTree(full + "\\", relative + name + "\\", out, remove);
+            if (remove)
+                RemoveDirectoryA(full.c_str());
+        } else {
+            out.push_back(relative + name);
+            if (remove) {
+                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(full.c_str());
+            }
+        }
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+}
+
+static std::string WithBackslash(const std::string &path)
+{
+    return !path.empty() && path.back() == '\\' ? path : path + "\\";
+}
+
+void DeleteTree(const std::string &path)
+{
+    std::vector<std::string> ignored;
+    CollectTree(WithBackslash(path), "", ignored, true);
+    RemoveDirectoryA(path.c_str());
+}
+
+std::vector<std::string> ListTree(const std::string &dir)
+{
+    std::vector<std::string> out;
+    CollectTree(WithBackslash(dir), "", out, false);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string ShellFolder(int csidl)
+{
+    char path[MAX_PATH] = "";
+    SHGetFolderPathA(NULL, csidl | CSIDL_FLAG_CREATE, NULL, 0, path);
+    return path;
+}
+
+std::string WindowsDir()
+{
+    char path[MAX_PATH] = "";
+    GetWindowsDirectoryA(path, sizeof path);
+    return path;
+}
+
+void SetRegString(HKEY root, const std::string &key, const char *name, const std::string &value)
+{
+    HKEY handle;
+    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &handle, NULL), ERROR_SUCCESS) << key;
+    RegSetValueExA(handle, name, 0, REG_SZ, (const BYTE *)value.c_str(), (DWORD)value.size() + 1);
+    RegCloseKey(handle);
+}
+
+bool RegKeyExists(HKEY root, const std::string &key)
+{
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+bool RegValueExists(HKEY root, const std::string &key, const char *name)
+{
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    bool found = RegQueryValueExA(handle, name, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    RegCloseKey(handle);
+    return found;
+}
+
+void DeleteRegTree(HKEY root, const std::string &key)
+{
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &handle) == ERROR_SUCCESS) {
+        char name[256];
+        while (RegEnumKeyA(handle, 0, name, sizeof name) == ERROR_SUCCESS) {
+            size_t before = RegKeyExists(root, key + "\\" + name);
+            DeleteRegTree(root, key + "\\" + name);
+            if (before && RegKeyExists(root, key + "\\" + name))
+                break;
+        }
+        RegCloseKey(handle);
+    }
+    RegDeleteKeyA(root, key.c_str());
+}
+
+void SetExePath(const char *value)
+{
+    WriteProfileStringA("DVQ", "ExePath", value);
+}
+
+std::string GetExePath()
+{
+    char value[2048] = "";
+    GetProfileStringA("DVQ", "ExePath", "", value, sizeof value);
+    return value;
+}
+
+long ForEachAllocationFailure(const std::function<void()> &setUp, const std::function<void()> &action,
+                              const std::function<void(long failAt)> &check)
+{
+    setUp();
+    ResetScratchCounters(0);
+    action();
+    long count = ScratchCounters.Allocations;
+    EXPECT_EQ(ScratchCounters.Live, 0) << "held after a run without failures";
+    for (long failAt = 1; failAt <= count; failAt++) {
+        setUp();
+        ResetScratchCounters(failAt);
+        action();
+        EXPECT_EQ(ScratchCounters.Live, 0) << "held after allocation " << failAt << " failed";
+        ResetScratchCounters(0);
+        check(failAt);
+    }
+    return count;
+}

@@ -1,0 +1,36 @@
+// Test helpers that set up and inspect the state of the (Wine) machine: folders
+// and files, the registry, WIN.INI, shell folders, and the program's scratch
+// accounting.
+#pragma once
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <vector>
+
+// A fresh, empty folder C:\dvqtest\<name>\ (with the trailing backslash).
+std::string FreshDir(const std::string &name);
+void MakeDirs(const std::string &path);              // with every missing parent
+void MakeFile(const std::string &path, const std::string &content = "x");
+bool FileExists(const std::string &path);             // a file, not a directory
+bool DirExists(const std::string &path);
+void DeleteTree(const std::string &path);            // test clean-up; ignores errors
+// Every file and folder below dir, as paths relative to it, sorted.
+std::vector<std::string> ListTree(const std::string &dir);
+
+std::string ShellFolder(int csidl);                  // without a trailing backslash
+std::string WindowsDir();                            // without a trailing backslash
+
+void SetRegString(HKEY root, const std::string &key, const char *name, const std::string &value);
+bool RegKeyExists(HKEY root, const std::string &key);
+bool RegValueExists(HKEY root, const std::string &key, const char *name);
+void DeleteRegTree(HKEY root, const std::string &key);
+
+// "ExePath" of section "DVQ" of WIN.INI; null removes the key.
+void SetExePath(const char *value);
+std::string GetExePath();
+
+// Runs action once to count its scratch allocations, then once for each of them
+// with that allocation failing; after every run, check() is called and the test
+// fails if a scratch block is still held. Returns the number of allocations.
+long ForEachAllocationFailure(const std::function<void()> &setUp, const std::function<void()> &action,
+                              const std::function<void(long failAt)> &check);

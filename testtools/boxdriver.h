@@ -1,0 +1,32 @@
+// The message-box driver: waits for each message box of a program, records its
+// caption, text, buttons and icon, and answers it from a script.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+struct TBox {
+    std::string caption;
+    std::string text;
+    std::string buttons;  // "Yes|No", "OK", ...
+    std::string icon;     // "none", "question", "stop", "warning", "information", or "shown" when not identifiable
+    std::string answer;   // the button pressed
+};
+
+struct TBoxScript {
+    std::vector<std::string> answers;  // "Yes", "No", "OK", taken in order
+    std::vector<TBox> seen;
+};
+
+// Answers the boxes of process processId until done is signalled or timeoutMs has
+// passed. A box beyond the script is answered No (or OK), marked "(unscripted)".
+// Returns false on time-out.
+bool AnswerBoxes(DWORD processId, HANDLE done, TBoxScript &script, DWORD timeoutMs);
+
+// Starts commandLine, answers its boxes, waits for it to end. Returns its exit
+// code, or -1 when it could not start or did not end within timeoutMs (it is then
+// terminated).
+long RunWithBoxes(const std::string &commandLine, TBoxScript &script, DWORD timeoutMs = 60000);
+
+// One line a box: caption, text (line breaks as \n), buttons, icon and answer.
+std::string DescribeBoxes(const std::vector<TBox> &boxes);

@@ -1,0 +1,25 @@
+#!/bin/sh
+# Runs a Windows program under Wine in the given prefix, creating the prefix on
+# first use. Usage: wine-run.sh PREFIX PROGRAM [ARGS...]
+# The prefix is the project's own (inside a build tree), never the user's ~/.wine.
+set -e
+prefix=$1
+shift
+export WINEPREFIX="$prefix"
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Gecko or Mono: nothing may be downloaded, and nothing here needs them.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+if [ ! -f "$prefix/.ready" ]; then
+    mkdir -p "$(dirname "$prefix")"
+    (
+        flock 9
+        if [ ! -f "$prefix/.ready" ]; then
+            rm -rf "$prefix"
+            wineboot -i >/dev/null 2>&1
+            wineserver -w
+            touch "$prefix/.ready"
+        fi
+    ) 9>"$prefix.lock"
+fi
+exec wine "$@"
