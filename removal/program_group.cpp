@@ -1,5 +1,26 @@
 #include "removal/removal.h"
+#include "flow/clientpath.h"
+#include "common/paths.h"
+#include "common/scratch.h"
+#include "common/shellfolder.h"
+#include <shlobj.h>
+#include <string.h>
 
 void RemoveProgramGroup()
 {
+    int size = WindowsPathSize;
+    char *group = size > 0 ? (char *)AllocScratch((DWORD)size) : NULL;
+    IMalloc *shellMalloc = NULL;
+    if (group != NULL && SHGetMalloc(&shellMalloc) == S_OK && shellMalloc != NULL &&
+        GetShellFolderPath(shellMalloc, CSIDL_PROGRAMS, group, (size_t)size)) {
+        size_t length = strlen(group);
+        // A Programs folder at a drive's root already ends with its separator.
+        const char *last = CharPrevA(group, group + length);
+        const char *separator = length > 0 && last == group + length - 1 && *last == '\\' ? "" : "\\";
+        if (JoinPath(group + length, (size_t)size - length, separator, "Solvarine\\"))
+            RemoveDirectoryTree(group);
+    }
+    if (shellMalloc != NULL)
+        shellMalloc->Release();
+    FreeScratch(group);
 }

@@ -1,10 +1,129 @@
 #include "removal/removal.h"
+#include "flow/clientpath.h"
+#include "common/paths.h"
+#include "common/scratch.h"
+#include <string.h>
 
-int RemoveTreeEntry(const char *, WIN32_FIND_DATAA *, void *)
+// Walks of one tree: the first deletes the files, and each further one removes
+// the directories that the walk before it emptied. A chain of eleven directories
+// below the top thus goes completely, the top with it.
+static const int TreePasses = 12;
+
+// True when the length bytes at name are one name that the file API takes as it
+// stands: not empty, no separator, wildcard, colon, quote, angle bracket, bar or
+// control character, and not made only of dots and spaces (".", ".." and "..."
+// would name the directory itself or one above it). The ANSI conversion of a
+// listing can turn characters of other scripts into "?" or, by best fit, into
+// "\" or "."; such names fail here.
+static bool IsPlainName(const char *name, size_t length)
 {
+    bool onlyDotsAndSpaces = true;
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)name[i];
+        if (IsDBCSLeadByte(c) && i + 1 < length) {
+            i++;
+            onlyDotsAndSpaces = false;
+            continue;
+        }
+        if (c < 32 || strchr("\\/:*?\"<>|", c) != NULL)
+            return false;
+        if (c != '.' && c != ' ')
+            onlyDotsAndSpaces = false;
+    }
+    return length > 0 && !onlyDotsAndSpaces;
+}
+
+// The length of the string in a fixed field of capacity bytes; capacity when the
+// field holds no terminator.
+static size_t FieldLength(const char *field, size_t capacity)
+{
+    const char *end = (const char *)memchr(field, '\0', capacity);
+    return end != NULL ? (size_t)(end - field) : capacity;
+}
+
+// The name to delete the entry by: its long name, or its short name when the long
+// one did not come through the ANSI conversion intact. Null for the entries "."
+// and "..", which name the directory being listed and its parent, and for an entry
+// that has no usable name.
+static const char *EntryName(const WIN32_FIND_DATAA *entry)
+{
+    size_t length = FieldLength(entry->cFileName, sizeof entry->cFileName);
+    if (length < sizeof entry->cFileName && IsPlainName(entry->cFileName, length))
+        return entry->cFileName;
+    length = FieldLength(entry->cAlternateFileName, sizeof entry->cAlternateFileName);
+    if (length < sizeof entry->cAlternateFileName && IsPlainName(entry->cAlternateFileName, length))
+        return entry->cAlternateFileName;
+    return NULL;
+}
+
+// True for a directory that the removal may act in: a drive, a colon and a
+// backslash, then one or more plain names each followed by a backslash. A drive's
+// root, a relative path, a path without its trailing backslash (whose walk would
+// match the directory's siblings) and a path through "." or ".." are not.
+static bool IsTreeDirectory(const char *directory)
+{
+    if (!IsAbsolutePath(directory))
+        return false;
+    const char *component = directory + 3;
+    int components = 0;
+    for (const char *p = component; *p != '\0'; p++) {
+        if (IsDBCSLeadByte((BYTE)*p) && p[1] != '\0') {
+            p++;
+            continue;
+        }
+        if (*p == '\\') {
+            if (!IsPlainName(component, (size_t)(p - component)))
+                return false;
+            components++;
+            component = p + 1;
+        }
+    }
+    return components > 0 && *component == '\0';
+}
+
+int RemoveTreeEntry(const char *directory, WIN32_FIND_DATAA *entry, void *)
+{
+    int size = InstallPathSize;
+    char *path = size > 0 ? (char *)AllocScratch((DWORD)size) : NULL;
+    if (path == NULL)
+        return 1;
+    // The directory is checked as well as the name: the walk started in a checked
+    // directory, so a directory that fails here was reached through a name that
+    // leads out of the tree.
+    const char *name = EntryName(entry);
+    if (name != NULL && IsTreeDirectory(directory) && JoinPath(path, (size_t)size, directory, name)) {
+        if (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveDirectoryA(path);  // only when empty; a link goes, not what it names
+        else if (entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            DeleteFileA(path);  // the link itself, leaving its target's attributes alone
+        else
+            ForceDeleteFile(path);
+    }
+    FreeScratch(path);
     return 1;
 }
 
-void RemoveDirectoryTree(const char *)
+void RemoveDirectoryTree(const char *directory)
 {
+    int size = InstallPathSize;
+    if (size <= 0 || !IsTreeDirectory(directory))
+        return;
+    char *program = (char *)AllocScratch((DWORD)size);
+    char *start = program != NULL ? (char *)AllocScratch((DWORD)size) : NULL;
+    char *pattern = start != NULL ? (char *)AllocScratch((DWORD)size) : NULL;
+    if (pattern != NULL && JoinPath(program, (size_t)size, "findfile", NULL) &&
+        JoinPath(start, (size_t)size, directory, NULL) && JoinPath(pattern, (size_t)size, "*.*", NULL)) {
+        char *arguments[3] = {program, start, pattern};
+        // A walk that fails leaves the counts of the one before it: a failed first
+        // walk ends the passes, a failed later one is followed by another.
+        TFindFileResultBlock result = {0, 0, 0};
+        FindFile(3, arguments, &result, RemoveTreeEntry, NULL);
+        // Two matches are the entries "." and ".." of the top directory alone.
+        for (int pass = 1; pass < TreePasses && result.MatchCount > 2; pass++)
+            FindFile(3, arguments, &result, RemoveTreeEntry, NULL);
+        RemoveDirectoryA(directory);
+    }
+    FreeScratch(pattern);
+    FreeScratch(start);
+    FreeScratch(program);
 }
