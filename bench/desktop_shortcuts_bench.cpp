@@ -1,0 +1,80 @@
+// How long the desktop shortcut removal takes when the desktop holds many other
+// shortcuts listed before the client's: every pass resolves them all again.
+// Prints milliseconds; makes and removes its shortcuts in the prefix's Desktop.
+#include "removal/removal.h"
+#include "flow/clientpath.h"
+#include <windows.h>
+#include <shlobj.h>
+#include <stdio.h>
+
+static char Desktop[MAX_PATH];
+
+static bool MakeShortcut(const char *name, const char *target)
+{
+    char link[MAX_PATH];
+    WCHAR wideLink[MAX_PATH];
+    wsprintfA(link, "%s\\%s", Desktop, name);
+    MultiByteToWideChar(CP_ACP, 0, link, -1, wideLink, MAX_PATH);
+    IShellLinkA *shellLink = NULL;
+    IPersistFile *file = NULL;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&shellLink)))
+        return false;
+    shellLink->SetPath(target);
+    bool saved = SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void **)&file)) &&
+                 SUCCEEDED(file->Save(wideLink, TRUE));
+    if (file != NULL)
+        file->Release();
+    shellLink->Release();
+    return saved;
+}
+
+static void ClearShortcuts(int others)
+{
+    char link[MAX_PATH];
+    for (int i = 0; i < others; i++) {
+        wsprintfA(link, "%s\\a other %03d.lnk", Desktop, i);
+        DeleteFileA(link);
+    }
+    for (int i = 0; i < 20; i++) {
+        wsprintfA(link, "%s\\z client %02d.lnk", Desktop, i);
+        DeleteFileA(link);
+    }
+}
+
+static double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return (to.QuadPart - from.QuadPart) * 1000.0 / frequency.QuadPart;
+}
+
+int main()
+{
+    CoInitialize(NULL);
+    InstallPathSize = WindowsPathSize = 1020;
+    SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, NULL, 0, Desktop);
+    const int sizes[] = {0, 20, 100};
+    for (int s = 0; s < 3; s++) {
+        int others = sizes[s];
+        char name[64];
+        for (int i = 0; i < others; i++) {
+            wsprintfA(name, "a other %03d.lnk", i);
+            MakeShortcut(name, "C:\\windows\\notepad.exe");
+        }
+        for (int i = 0; i < 20; i++) {
+            wsprintfA(name, "z client %02d.lnk", i);
+            MakeShortcut(name, "C:\\Program Files\\Solvarine\\DVQ32.EXE");
+        }
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        RemoveDesktopShortcuts();
+        QueryPerformanceCounter(&end);
+        double total = Milliseconds(start, end);
+        // 20 passes, each resolving every other shortcut and then one client's.
+        printf("%3d other + 20 client shortcuts: %8.1f ms, %6.3f ms per resolution\n", others, total,
+               total / (20.0 * (others + 1)));
+        ClearShortcuts(others);
+    }
+    CoUninitialize();
+    return 0;
+}
