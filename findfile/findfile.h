@@ -1,16 +1,31 @@
-// FindFile: the directory walker exported by DVQRMV32.EXE (ordinal 1).
+// FindFile: the directory walker exported by DVQRMV32.EXE (ordinal 1, under the
+// compiler's decorated name for the declaration below).
 //
 // Walks one or more directory trees and calls the callback for every directory
 // entry that matches any of the patterns. Arguments are given as on a command
 // line: argv[0] is ignored, then option words beginning with "-", then the start
 // directory (ending with a backslash) unless an option supplied the directories,
-// then the patterns.
+// then the patterns, each searched in every directory in argument order before
+// the directory's subdirectories are taken. With no patterns the directories are
+// only counted.
 //
-//   -1   stop after the first match        -n   do not descend into subdirectories
-//   -p   search the directories of PATH     -rXY search the roots of drives X to Y
+//   -1    stop after the first match
+//   -n    do not descend into subdirectories
+//   -p    search the directories of PATH (empty elements skipped), without descent
+//   -rXY  search the roots of drives X to Y, X first; letters missing or not
+//         letters: no root is searched
+//
+// Subdirectories are searched depth first, the one listed last first. Names that
+// begin with "." and links (reparse points) are reported but never entered; a
+// subdirectory whose name the ANSI code page cannot represent is entered by its
+// short name. At most 200 directories wait at once.
 //
 // Returns 1 when the walk completed or was stopped (by the callback returning 0 or
-// by -1), 0 when it failed; the result record is written only when it returns 1.
+// by -1); the whole tree has then been reported. Returns 0 when it failed: no
+// memory, more than 200 directories waiting, or a directory to search whose path,
+// with a pattern or "*.*" after it, does not fit MAX_PATH. The result record is
+// written only when it returns 1. The function uses no C run-time library, so a
+// program may call it in a module whose start-up code never ran.
 #pragma once
 #include <windows.h>
 
