@@ -2,4 +2,5 @@
 
 void DeleteClientProfileKey()
 {
+    WriteProfileStringA("DVQ", "ExePath", NULL);
 }
