@@ -1,0 +1,132 @@
+// Removal of a generated installation of about 10,000 files in about 1,000
+// directories, 6 levels deep, under C:\dvqbench\: RemoveDirectoryTree next to
+// "cmd /c rmdir /s /q" and next to a loop that deletes the known list of files
+// and directories without listing anything (the floor). Prints seconds and ratios.
+#include "removal/removal.h"
+#include "flow/clientpath.h"
+#include <windows.h>
+#include <stdio.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const int Levels = 6;
+const int Branches = 3;      // 3 + 9 + ... + 729 = 1092 directories below the top
+const int FilesPerDir = 9;   // and 9 in each of them and in the top: 9837 files
+const int Rounds = 3;
+
+struct TTree {
+    std::string top;                     // with its trailing backslash
+    std::vector<std::string> files;      // in creation order
+    std::vector<std::string> dirs;       // parents before their children, top first
+};
+
+void Fill(TTree &tree, const std::string &dir, int level)
+{
+    CreateDirectoryA(dir.c_str(), NULL);
+    tree.dirs.push_back(dir);
+    for (int i = 0; i < FilesPerDir; i++) {
+        std::string path = dir + "file" + std::to_string(i) + ".dat";
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        DWORD written = 0;
+        WriteFile(file, path.data(), (DWORD)path.size(), &written, NULL);
+        CloseHandle(file);
+        tree.files.push_back(path);
+    }
+    if (level < Levels)
+        for (int i = 0; i < Branches; i++)
+            Fill(tree, dir + "dir" + std::to_string(i) + "\\", level + 1);
+}
+
+TTree Generate(const std::string &name)
+{
+    TTree tree;
+    CreateDirectoryA("C:\\dvqbench", NULL);
+    CreateDirectoryA(("C:\\dvqbench\\" + name).c_str(), NULL);
+    tree.top = "C:\\dvqbench\\" + name + "\\Solvarine\\";
+    Fill(tree, tree.top, 0);
+    return tree;
+}
+
+double Now()
+{
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return (double)counter.QuadPart / (double)frequency.QuadPart;
+}
+
+// Files and directories of the tree still there.
+size_t Left(const TTree &tree)
+{
+    size_t left = 0;
+    for (const std::string &path : tree.files)
+        left += GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    for (const std::string &path : tree.dirs)
+        left += GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return left;
+}
+
+double TimeRemoveDirectoryTree(const TTree &tree)
+{
+    double start = Now();
+    RemoveDirectoryTree(tree.top.c_str());
+    return Now() - start;
+}
+
+double TimeCmdRmdir(const TTree &tree)
+{
+    std::string line = "cmd.exe /c rmdir /s /q \"" + tree.top.substr(0, tree.top.size() - 1) + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    double start = Now();
+    if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return -1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    double elapsed = Now() - start;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return elapsed;
+}
+
+double TimeKnownList(const TTree &tree)
+{
+    double start = Now();
+    for (const std::string &path : tree.files)
+        DeleteFileA(path.c_str());
+    for (size_t i = tree.dirs.size(); i-- > 0;)
+        RemoveDirectoryA(tree.dirs[i].c_str());
+    return Now() - start;
+}
+
+}  // namespace
+
+int main()
+{
+    InstallPathSize = WindowsPathSize = 1020;
+    const char *names[3] = {"RemoveDirectoryTree", "cmd /c rmdir /s /q", "known list (floor)"};
+    double (*const methods[3])(const TTree &) = {TimeRemoveDirectoryTree, TimeCmdRmdir, TimeKnownList};
+    double best[3] = {1e30, 1e30, 1e30};
+    size_t files = 0, dirs = 0;
+    for (int round = 1; round <= Rounds; round++) {
+        for (int m = 0; m < 3; m++) {
+            TTree tree = Generate("tree" + std::to_string(m));
+            files = tree.files.size();
+            dirs = tree.dirs.size();
+            double seconds = methods[m](tree);
+            size_t left = Left(tree);
+            printf("round %d  %-22s %8.3f s%s\n", round, names[m], seconds,
+                   left == 0 ? "" : ("  (" + std::to_string(left) + " entries left)").c_str());
+            if (seconds >= 0 && seconds < best[m])
+                best[m] = seconds;
+        }
+    }
+    printf("\n%zu files in %zu directories (the top included), %d levels below the top\n", files, dirs, Levels);
+    printf("best of %d rounds:\n", Rounds);
+    for (int m = 0; m < 3; m++)
+        printf("  %-22s %8.3f s   %6.2f x floor\n", names[m], best[m], best[m] / best[2]);
+    printf("  RemoveDirectoryTree / cmd rmdir: %.2f\n", best[0] / best[1]);
+    return 0;
+}
