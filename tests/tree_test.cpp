@@ -10,6 +10,7 @@
 #include <shlobj.h>
 #include <string.h>
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -142,20 +143,17 @@ void MakeReadOnlyFile(const std::string &path)
 }
 
 // Scratch allocations of one removal, every one of them released.
-long Allocations(void (*removal)(), const char *directory = NULL)
+long Allocations(const std::function<void()> &removal)
 {
     ResetScratchCounters(0);
-    if (directory != NULL)
-        RemoveDirectoryTree(directory);
-    else
-        removal();
+    removal();
     EXPECT_EQ(ScratchCounters.Live, 0);
     return ScratchCounters.Allocations;
 }
 
 long TreeAllocations(const std::string &directory)
 {
-    return Allocations(NULL, directory.c_str());
+    return Allocations([&] { RemoveDirectoryTree(directory.c_str()); });
 }
 
 // What a removal with the given walks allocates: its three argument strings,
@@ -535,8 +533,8 @@ TEST_F(TreeTest, InstallDirectoryIsTheClientsFolder)
 // Every allocation of a removal made to fail in turn: nothing stays held, nothing
 // outside the tree changes, and the tree goes unless the failure was one of the
 // first allocations (the argument strings or the first walk's stack block).
-void CheckEveryAllocationFailure(TreeTest &test, void (*removal)(), const std::string &top, long untilFailAt,
-                                 long expectedAllocations)
+void CheckEveryAllocationFailure(TreeTest &test, const std::function<void()> &removal, const std::string &top,
+                                 long untilFailAt, long expectedAllocations)
 {
     std::string parent = top.substr(0, top.rfind('\\', top.size() - 2) + 1);
     std::string current = test.Dir("tree-failure-current");
@@ -563,14 +561,12 @@ void CheckEveryAllocationFailure(TreeTest &test, void (*removal)(), const std::s
     EXPECT_EQ(allocations, expectedAllocations);
 }
 
-std::string FailureTop;
-
 TEST_F(TreeTest, EveryAllocationFailureLeavesNothingHeldOrTouched)
 {
     // Walk 1 deletes both files, walk 2 removes Data, walk 3 finds the top empty.
     const long walks = ForWalks({4 + 3, 3, 2});
-    FailureTop = Dir("tree-failure") + "Solvarine\\";
-    CheckEveryAllocationFailure(*this, [] { RemoveDirectoryTree(FailureTop.c_str()); }, FailureTop, 4, walks);
+    std::string top = Dir("tree-failure") + "Solvarine\\";
+    CheckEveryAllocationFailure(*this, [&] { RemoveDirectoryTree(top.c_str()); }, top, 4, walks);
 
     std::string installTop = Dir("tree-failure-install") + "Solvarine\\";
     strcpy(clientPath, (installTop + "DVQ32.EXE").c_str());
