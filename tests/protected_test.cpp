@@ -1,0 +1,162 @@
+// Which client directories the run refuses to remove, with the test prefix's own
+// system and shell folders.
+#include "flow/protected.h"
+#include "flow/clientpath.h"
+#include "common/scratch.h"
+#include "tests/support/machine.h"
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+namespace {
+
+struct ProtectedTest : ::testing::Test {
+    void SetUp() override
+    {
+        InstallPathSize = 1020;
+        WindowsPathSize = 1020;
+        ResetScratchCounters(0);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(ScratchCounters.Live, 0);
+        InstallPathSize = 0;
+        WindowsPathSize = 0;
+    }
+};
+
+std::string ShortForm(const std::string &path)
+{
+    char shortPath[MAX_PATH] = "";
+    GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath);
+    return shortPath;
+}
+
+std::string Lower(std::string text)
+{
+    CharLowerBuffA(&text[0], (DWORD)text.size());
+    return text;
+}
+
+TEST_F(ProtectedTest, DriveRootsAreProtected)
+{
+    EXPECT_TRUE(IsProtectedDirectory("C:\\DVQ32.EXE"));
+    EXPECT_TRUE(IsProtectedDirectory("Z:\\DVQ32.EXE"));
+    EXPECT_TRUE(IsProtectedDirectory("C:\\"));
+}
+
+TEST_F(ProtectedTest, SystemAndShellFoldersAreProtectedInAnyCaseAndSpelling)
+{
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    const std::string folders[] = {
+        WindowsDir(), system, ShellFolder(CSIDL_PROGRAMS), ShellFolder(CSIDL_DESKTOPDIRECTORY),
+        ShellFolder(CSIDL_STARTUP), ShellFolder(CSIDL_PROGRAM_FILES), ShellFolder(CSIDL_PERSONAL),
+    };
+    for (const std::string &folder : folders) {
+        ASSERT_FALSE(folder.empty());
+        EXPECT_TRUE(IsProtectedDirectory((folder + "\\DVQ32.EXE").c_str())) << folder;
+        EXPECT_TRUE(IsProtectedDirectory((Lower(folder) + "\\DVQ32.EXE").c_str())) << folder;
+        std::string shortForm = ShortForm(folder);
+        EXPECT_TRUE(IsProtectedDirectory((shortForm + "\\DVQ32.EXE").c_str())) << shortForm;
+    }
+}
+
+TEST_F(ProtectedTest, FoldersHoldingProtectedOnesAreProtected)
+{
+    std::string profile = ShellFolder(CSIDL_PROFILE);
+    EXPECT_TRUE(IsProtectedDirectory((profile + "\\DVQ32.EXE").c_str()));
+    std::string users = profile.substr(0, profile.rfind('\\'));
+    EXPECT_TRUE(IsProtectedDirectory((users + "\\DVQ32.EXE").c_str())) << users;
+    std::string programs = ShellFolder(CSIDL_PROGRAMS);
+    std::string startMenu = programs.substr(0, programs.rfind('\\'));
+    EXPECT_TRUE(IsProtectedDirectory((startMenu + "\\DVQ32.EXE").c_str())) << startMenu;
+}
+
+TEST_F(ProtectedTest, SubdirectoriesOfProtectedFoldersAreNot)
+{
+    EXPECT_FALSE(IsProtectedDirectory((WindowsDir() + "\\Solvarine\\DVQ32.EXE").c_str()));
+    EXPECT_FALSE(IsProtectedDirectory((ShellFolder(CSIDL_PROGRAM_FILES) + "\\Solvarine\\DVQ32.EXE").c_str()));
+    EXPECT_FALSE(IsProtectedDirectory((ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\Solvarine\\DVQ32.EXE").c_str()));
+    EXPECT_FALSE(IsProtectedDirectory("C:\\Solvarine\\DVQ32.EXE"));
+    EXPECT_FALSE(IsProtectedDirectory("c:\\Some Where\\Deep Down\\dvq32.exe"));
+}
+
+TEST_F(ProtectedTest, PathsThatCouldActElsewhereAreRefused)
+{
+    const char *paths[] = {
+        "DVQ32.EXE",                            // the current directory
+        "C:DVQ32.EXE",                          // the current directory of C:
+        "C:Solvarine\\DVQ32.EXE",
+        "\\Solvarine\\DVQ32.EXE",               // the current drive
+        "\\\\server\\share\\DVQ32.EXE",         // a network share
+        "C:\\Solvarine\\..\\DVQ32.EXE",         // above the folder shown
+        "C:\\windows\\system32\\..\\DVQ32.EXE",
+        "C:\\Solvarine\\.\\DVQ32.EXE",
+        "C:/Solvarine/DVQ32.EXE",               // forward slashes
+        "C:\\Solvarine/Sub\\DVQ32.EXE",
+        "C:\\windows \\DVQ32.EXE",              // trimmed by the platform to C:\windows
+        "C:\\windows.\\DVQ32.EXE",
+        "C:\\Solvarine\\\\DVQ32.EXE",           // an empty component
+        "C:\\Solva*\\DVQ32.EXE",                // wildcards
+        "C:\\Solva?ine\\DVQ32.EXE",
+        "C:\\Solvarine:stream\\DVQ32.EXE",
+        "",
+    };
+    for (const char *path : paths)
+        EXPECT_TRUE(IsProtectedDirectory(path)) << path;
+}
+
+TEST_F(ProtectedTest, PathsTooLongForTheRemovalAreRefused)
+{
+    std::string fits = "C:\\" + std::string(200, 's') + "\\DVQ32.EXE";
+    EXPECT_FALSE(IsProtectedDirectory(fits.c_str()));
+    std::string tooLong = "C:\\" + std::string(150, 's') + "\\" + std::string(150, 't') + "\\DVQ32.EXE";
+    EXPECT_TRUE(IsProtectedDirectory(tooLong.c_str()));
+    // A value that filled its buffer when read may have been cut short anywhere.
+    InstallPathSize = (int)fits.size() + 1;
+    EXPECT_TRUE(IsProtectedDirectory(fits.c_str()));
+}
+
+TEST_F(ProtectedTest, AnUnresolvableShellFolderDoesNotEndTheCheck)
+{
+    const char *key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    std::string saved = ShellFolder(CSIDL_PROGRAMS);
+    char old[MAX_PATH] = "";
+    DWORD size = sizeof old, type = 0;
+    HKEY handle;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_ALL_ACCESS, &handle), ERROR_SUCCESS);
+    bool hadValue = RegQueryValueExA(handle, "Programs", NULL, &type, (BYTE *)old, &size) == ERROR_SUCCESS;
+    RegSetValueExA(handle, "Programs", 0, REG_SZ, (const BYTE *)"Q:\\nowhere\\Programs", 20);
+    LPITEMIDLIST list = NULL;
+    HRESULT located = SHGetSpecialFolderLocation(NULL, CSIDL_PROGRAMS, &list);
+    if (list != NULL)
+        CoTaskMemFree(list);
+    bool desktopProtected = IsProtectedDirectory((ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\DVQ32.EXE").c_str());
+    bool startupProtected = IsProtectedDirectory((ShellFolder(CSIDL_STARTUP) + "\\DVQ32.EXE").c_str());
+    if (hadValue)
+        RegSetValueExA(handle, "Programs", 0, type, (const BYTE *)old, size);
+    else
+        RegDeleteValueA(handle, "Programs");
+    RegCloseKey(handle);
+    EXPECT_NE(located, S_OK) << "the Programs folder was meant to be unresolvable";
+    EXPECT_TRUE(desktopProtected);
+    EXPECT_TRUE(startupProtected);
+    EXPECT_EQ(ShellFolder(CSIDL_PROGRAMS), saved);
+}
+
+TEST_F(ProtectedTest, FailedAllocationCountsAsProtected)
+{
+    std::string path = "C:\\Program Files\\Solvarine\\DVQ32.EXE";
+    ResetScratchCounters(0);
+    ASSERT_FALSE(IsProtectedDirectory(path.c_str()));
+    long allocations = ScratchCounters.Allocations;
+    ASSERT_GT(allocations, 0);
+    for (long failAt = 1; failAt <= allocations; failAt++) {
+        ResetScratchCounters(failAt);
+        EXPECT_TRUE(IsProtectedDirectory(path.c_str())) << "allocation " << failAt;
+        EXPECT_EQ(ScratchCounters.Live, 0) << "allocation " << failAt;
+    }
+    ResetScratchCounters(0);
+}
+
+}  // namespace

@@ -1,0 +1,285 @@
+// The run of the real un-installer, with real message boxes answered by the box
+// driver, a fake running client, and the run inside this process where icons and
+// scratch memory can be checked.
+#include "flow/uninstall.h"
+#include "common/scratch.h"
+#include "testtools/boxdriver.h"
+#include "tests/support/machine.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+const char *const NotFound = "Solvarine was not found on this computer.";
+const char *const Running = "You cannot run un-install while Solvarine is running.\n"
+                            "Do you wish to shut Solvarine down and continue un-installing?";
+const char *const Removed = "Solvarine has been removed from this computer.";
+
+std::string Confirm(const std::string &path)
+{
+    return "Are you sure you want to remove Solvarine (" + path + ")?";
+}
+
+std::string ConfirmDirectory(const std::string &directory)
+{
+    return "Removing Solvarine will delete the directory " + directory +
+           " and all the files it contains.  Are you sure you want to continue?";
+}
+
+std::string Refused(const std::string &directory)
+{
+    return "Solvarine was found in the directory " + directory +
+           "\nThe un-installer cannot remove this directory.  You will need to un-install Solvarine manually.";
+}
+
+std::string ExeDir()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, sizeof path);
+    std::string dir = path;
+    return dir.substr(0, dir.rfind('\\') + 1);
+}
+
+// The fake client: a process owning a window of the client's class, logging to
+// a file whether it received WM_CLOSE.
+std::string StartFakeClient()
+{
+    std::string log = FreshDir("fakeclient") + "client.log";
+    std::string line = "\"" + ExeDir() + "fakeclient.exe\" " + log;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    EXPECT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 500 && FindWindowA("SolvarineMainWndClass", NULL) == NULL; i++)
+        Sleep(20);
+    EXPECT_NE(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
+    return log;
+}
+
+// Ends the fake client and tells whether it received WM_CLOSE. A message posted
+// now is handled after any WM_CLOSE posted before it.
+bool FakeClientWasClosed(const std::string &log)
+{
+    HWND window = FindWindowA("SolvarineMainWndClass", NULL);
+    if (window != NULL)
+        PostMessageA(window, WM_APP, 0, 0);
+    for (int i = 0; i < 500 && FindWindowA("SolvarineMainWndClass", NULL) != NULL; i++)
+        Sleep(20);
+    EXPECT_EQ(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
+    HANDLE file = CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    char text[256] = "";
+    DWORD read = 0;
+    ReadFile(file, text, sizeof text - 1, &read, NULL);
+    CloseHandle(file);
+    return strstr(text, "WM_CLOSE") != NULL;
+}
+
+struct UninstallTest : ::testing::Test {
+    std::string install;   // C:\dvqtest\flow\Solvarine\ with the client's files
+    std::string exePath;
+    std::vector<std::string> installed;
+
+    void SetUp() override
+    {
+        install = FreshDir("flow\\Solvarine");
+        exePath = install + "DVQ32.EXE";
+        MakeFile(exePath);
+        MakeFile(install + "Data\\USERS.DAT");
+        SetExePath(exePath.c_str());
+        installed = ListTree(install);
+    }
+    void TearDown() override
+    {
+        SetExePath(NULL);
+        DeleteTree("C:\\dvqtest\\flow");
+    }
+
+    long Run(TBoxScript &script)
+    {
+        return RunWithBoxes("\"" + ExeDir() + "DVQRMV32.EXE\"", script);
+    }
+    void ExpectUnchanged(const std::string &exePathValue)
+    {
+        EXPECT_EQ(ListTree(install), installed);
+        EXPECT_EQ(GetExePath(), exePathValue);
+    }
+};
+
+void ExpectBox(const TBox &box, const std::string &text, const char *buttons, const char *icon)
+{
+    EXPECT_EQ(box.caption, "Un-install Solvarine");
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.buttons, buttons);
+    EXPECT_EQ(box.icon, icon);
+}
+
+TEST_F(UninstallTest, NoClientIsOneBox)
+{
+    SetExePath(NULL);
+    TBoxScript script{{"OK"}, {}};
+    EXPECT_EQ(Run(script), 0);
+    ASSERT_EQ(script.seen.size(), 1u) << DescribeBoxes(script.seen);
+    ExpectBox(script.seen[0], NotFound, "OK", "none");
+    EXPECT_EQ(ListTree(install), installed);
+}
+
+TEST_F(UninstallTest, EmptyOrMissingValueIsNoClient)
+{
+    for (int empty = 0; empty < 2; empty++) {
+        if (empty)
+            SetExePath("");
+        else
+            WriteProfileStringA("DVQ", NULL, NULL);
+        TBoxScript script{{"OK"}, {}};
+        EXPECT_EQ(Run(script), 0);
+        ASSERT_EQ(script.seen.size(), 1u) << DescribeBoxes(script.seen);
+        EXPECT_EQ(script.seen[0].text, NotFound);
+    }
+}
+
+TEST_F(UninstallTest, RunningClientAnsweredNoChangesNothing)
+{
+    std::string client = StartFakeClient();
+    TBoxScript script{{"No"}, {}};
+    EXPECT_EQ(Run(script), 0);
+    EXPECT_FALSE(FakeClientWasClosed(client));
+    ASSERT_EQ(script.seen.size(), 1u) << DescribeBoxes(script.seen);
+    ExpectBox(script.seen[0], Running, "Yes|No", "none");
+    ExpectUnchanged(exePath);
+}
+
+TEST_F(UninstallTest, RunningClientAnsweredYesIsClosedAndTheRunGoesOn)
+{
+    std::string client = StartFakeClient();
+    TBoxScript script{{"Yes", "No"}, {}};
+    EXPECT_EQ(Run(script), 0);
+    EXPECT_TRUE(FakeClientWasClosed(client));
+    ASSERT_EQ(script.seen.size(), 2u) << DescribeBoxes(script.seen);
+    EXPECT_EQ(script.seen[0].text, Running);
+    EXPECT_EQ(script.seen[1].text, Confirm(exePath));
+    ExpectUnchanged(exePath);
+}
+
+TEST_F(UninstallTest, ConfirmationsShowThePathAndNoChangesNothing)
+{
+    TBoxScript first{{"No"}, {}};
+    EXPECT_EQ(Run(first), 0);
+    ASSERT_EQ(first.seen.size(), 1u) << DescribeBoxes(first.seen);
+    ExpectBox(first.seen[0], Confirm(exePath), "Yes|No", "shown");
+    ExpectUnchanged(exePath);
+
+    TBoxScript second{{"Yes", "No"}, {}};
+    EXPECT_EQ(Run(second), 0);
+    ASSERT_EQ(second.seen.size(), 2u) << DescribeBoxes(second.seen);
+    ExpectBox(second.seen[1], ConfirmDirectory(install), "Yes|No", "shown");
+    ExpectUnchanged(exePath);
+}
+
+TEST_F(UninstallTest, YesAndYesEndWithRemoved)
+{
+    TBoxScript script{{"Yes", "Yes", "OK"}, {}};
+    EXPECT_EQ(Run(script), 0);
+    ASSERT_EQ(script.seen.size(), 3u) << DescribeBoxes(script.seen);
+    ExpectBox(script.seen[2], Removed, "OK", "none");
+}
+
+TEST_F(UninstallTest, ProtectedAndMalformedPathsAreRefusedInFull)
+{
+    std::string longDirectory = "C:\\" + std::string(140, 'a') + "\\" + std::string(140, 'b') + "\\";
+    std::string veryLong = "C:\\" + std::string(800, 'c') + "\\";
+    struct { std::string exePath, shown; } cases[] = {
+        {"C:\\DVQ32.EXE", "C:\\"},
+        {WindowsDir() + "\\DVQ32.EXE", WindowsDir() + "\\"},
+        {"DVQ32.EXE", ""},
+        {"C:DVQ32.EXE", "C:"},
+        {"\\Solvarine\\DVQ32.EXE", "\\Solvarine\\"},
+        {install + "..\\DVQ32.EXE", install + "..\\"},
+        {"C:/dvqtest/flow/Solvarine/DVQ32.EXE", "C:/dvqtest/flow/Solvarine/"},
+        {longDirectory + "DVQ32.EXE", longDirectory},
+        {veryLong + "DVQ32.EXE", veryLong},
+    };
+    for (const auto &c : cases) {
+        SetExePath(c.exePath.c_str());
+        TBoxScript script{{"OK"}, {}};
+        EXPECT_EQ(Run(script), 0);
+        ASSERT_EQ(script.seen.size(), 1u) << c.exePath << "\n" << DescribeBoxes(script.seen);
+        ExpectBox(script.seen[0], Refused(c.shown), "OK", "none");
+        ExpectUnchanged(c.exePath);
+    }
+}
+
+// Run by tests/no_display.sh with DISPLAY naming no X server and a fake client
+// already started where boxes do appear: none of the un-installer's boxes can
+// appear. The running-client question counts as Yes, each confirmation as No.
+TEST_F(UninstallTest, BoxesThatCannotAppear)
+{
+    char log[MAX_PATH] = "";
+    if (!GetEnvironmentVariableA("DVQ_FAKE_CLIENT_LOG", log, sizeof log))
+        GTEST_SKIP() << "run by tests/no_display.sh";
+    ASSERT_NE(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
+    TBoxScript script;
+    EXPECT_EQ(Run(script), 0);
+    EXPECT_TRUE(script.seen.empty()) << DescribeBoxes(script.seen);
+    EXPECT_TRUE(FakeClientWasClosed(log));
+    ExpectUnchanged(exePath);
+}
+
+struct TDriver {
+    TBoxScript *script;
+    HANDLE done;
+};
+
+DWORD WINAPI DriveBoxes(void *param)
+{
+    TDriver *driver = (TDriver *)param;
+    return AnswerBoxes(GetCurrentProcessId(), driver->done, *driver->script, 60000) ? 0 : 1;
+}
+
+// The run inside this process: a second thread answers the boxes, so their icons
+// can be identified and the scratch memory accounted for.
+std::vector<TBox> RunHere(const std::vector<std::string> &answers)
+{
+    TBoxScript script{answers, {}};
+    HANDLE done = CreateEventA(NULL, TRUE, FALSE, NULL);
+    TDriver driver = {&script, done};
+    HANDLE thread = CreateThread(NULL, 0, DriveBoxes, &driver, 0, NULL);
+    EXPECT_EQ(RunUninstall(GetModuleHandleA(NULL)), 0);
+    SetEvent(done);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(done);
+    return script.seen;
+}
+
+TEST_F(UninstallTest, ConfirmationIcons)
+{
+    std::vector<TBox> boxes = RunHere({"Yes", "No"});
+    ASSERT_EQ(boxes.size(), 2u) << DescribeBoxes(boxes);
+    EXPECT_EQ(boxes[0].icon, "question");
+    EXPECT_EQ(boxes[1].icon, "stop");
+    ExpectUnchanged(exePath);
+}
+
+TEST_F(UninstallTest, EveryFailedAllocationBeforeRemovalEndsSafely)
+{
+    // Answering Yes then No runs every allocation of the run before the removal.
+    ResetScratchCounters(0);
+    RunHere({"Yes", "No"});
+    long allocations = ScratchCounters.Allocations;
+    ASSERT_GE(allocations, 5);
+    for (long failAt = 1; failAt <= allocations; failAt++) {
+        ResetScratchCounters(failAt);
+        std::vector<TBox> boxes = RunHere({"Yes", "No"});
+        EXPECT_EQ(ScratchCounters.Live, 0) << "allocation " << failAt;
+        ResetScratchCounters(0);
+        ExpectUnchanged(exePath);
+        ASSERT_LE(boxes.size(), 2u) << DescribeBoxes(boxes);
+        if (!boxes.empty() && boxes[0].text != Confirm(exePath)) {
+            EXPECT_TRUE(boxes[0].text == NotFound || boxes[0].text == Refused(install))
+                << "allocation " << failAt << ": " << DescribeBoxes(boxes);
+        }
+    }
+}
+
+}  // namespace
