@@ -267,6 +267,8 @@ int PopDir(char *out, char *block, int *count)
 int __cdecl FindFile(int argc, char *argv[], TFindFileResultBlock *result, TFindFileCallback callback,
                      void *userData)
 {
+    if (argv == NULL)
+        argc = 0;
     // The flags first, to know whether the block must also hold the value of PATH.
     TWalkOptions options = {false, false, false, false};
     ReadOptions(argc, argv, &options, NULL, NULL, NULL);
