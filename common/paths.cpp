@@ -79,3 +79,24 @@ bool JoinPath(char *out, size_t outSize, const char *a, const char *b, const cha
     out[used] = '\0';
     return true;
 }
+
+bool IsPlainName(const char *name, size_t length)
+{
+    bool onlyDotsAndSpaces = true;
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)name[i];
+        if (IsDBCSLeadByte(c) && i + 1 < length) {
+            i++;
+            onlyDotsAndSpaces = false;
+            continue;
+        }
+        if (c < 32)
+            return false;
+        for (const char *bad = "\\/:*?\"<>|"; *bad != '\0'; bad++)
+            if (c == (unsigned char)*bad)
+                return false;
+        if (c != '.' && c != ' ')
+            onlyDotsAndSpaces = false;
+    }
+    return length > 0 && !onlyDotsAndSpaces;
+}

@@ -19,3 +19,11 @@ bool SplitPath(const char *path, char *drive, size_t driveSize, char *dir, size_
 // Joins up to four pieces in order (null pieces are skipped) into out.
 bool JoinPath(char *out, size_t outSize, const char *a, const char *b,
               const char *c = NULL, const char *d = NULL);
+
+// True when the length bytes at name are one name that the file API takes as it
+// stands: not empty, no separator, wildcard, colon, quote, angle bracket, bar or
+// control character, and not made only of dots and spaces (".", ".." and "..."
+// would name the directory itself or one above it). The ANSI conversion of a
+// listing can turn characters of other scripts into "?" or, by best fit, into
+// "\" or "."; such names fail here.
+bool IsPlainName(const char *name, size_t length);

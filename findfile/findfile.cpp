@@ -3,6 +3,7 @@
 // the C run-time library: only Win32 calls and the loops below.
 #include "findfile/findfile.h"
 #include "findfile/dirstack.h"
+#include "common/paths.h"
 #include "common/scratch.h"
 
 namespace {
@@ -38,22 +39,6 @@ bool BuildPath(char *out, int outSize, const char *a, const char *b, const char 
     out[0] = '\0';
     return AppendText(out, outSize, &used, a) && AppendText(out, outSize, &used, b) &&
            (c == NULL || AppendText(out, outSize, &used, c));
-}
-
-// True when the ANSI form of a name holds "?": the code page could not represent
-// one of its characters, and the name cannot be used to open the entry.
-bool HasUnrepresentedCharacter(const char *name)
-{
-    for (const char *p = name; *p != '\0'; p++) {
-        if (IsDBCSLeadByte((BYTE)*p)) {
-            if (p[1] == '\0')
-                break;
-            p++;
-        } else if (*p == '?') {
-            return true;
-        }
-    }
-    return false;
 }
 
 bool IsLetter(char c)
@@ -188,11 +173,13 @@ int WalkStack(char *block, int *count, int argc, char *argv[], int firstPattern,
             if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || entry.cFileName[0] == '.' ||
                 (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
                 continue;
-            // A name the code page cannot represent is reached by its short name.
+            // A name that did not come through the ANSI conversion intact ("?" for
+            // a character the code page lacks, or a best-fit separator or dot that
+            // would lead out of the tree) is reached by its short name.
             const char *name = entry.cFileName;
-            if (HasUnrepresentedCharacter(name) && entry.cAlternateFileName[0] != '\0')
+            if (!IsPlainName(name, lstrlenA(name)))
                 name = entry.cAlternateFileName;
-            if (HasUnrepresentedCharacter(name) || !BuildPath(child, sizeof child, directory, name, "\\") ||
+            if (!IsPlainName(name, lstrlenA(name)) || !BuildPath(child, sizeof child, directory, name, "\\") ||
                 PushDir(child, block, count) != 0) {
                 FindClose(found);
                 return 0;

@@ -18,11 +18,6 @@ static const int ProtectedShellFolders[] = {
     CSIDL_COMMON_STARTMENU, CSIDL_FONTS,
 };
 
-static bool IsNameCharacter(unsigned char c)
-{
-    return c >= 32 && strchr("/:*?\"<>|", c) == NULL;
-}
-
 // The client path must name one file by an absolute path that the ANSI file API
 // takes as it stands: no current drive or directory, no "." or ".." and no
 // component that the platform would silently trim (trailing dots and spaces), no
@@ -33,22 +28,19 @@ static bool HasRemovableForm(const char *clientPath)
     size_t length = strlen(clientPath);
     if (!IsAbsolutePath(clientPath) || length >= MAX_PATH || (int)length >= InstallPathSize - 1)
         return false;
-    const char *lastSeparator = clientPath + 2;
-    for (const char *p = clientPath + 3; *p != '\0'; p++) {
+    const char *component = clientPath + 3;
+    for (const char *p = component; *p != '\0'; p++) {
         if (IsDBCSLeadByte((BYTE)*p) && p[1] != '\0') {
             p++;
-            continue;
-        }
-        if (!IsNameCharacter((unsigned char)*p) && *p != '\\')
+        } else if (*p == '/') {
             return false;
-        if (*p == '\\') {
-            char before = p[-1];
-            if (before == '\\' || before == '.' || before == ' ')
+        } else if (*p == '\\') {
+            if (!IsPlainName(component, p - component) || p[-1] == '.' || p[-1] == ' ')
                 return false;
-            lastSeparator = p;
+            component = p + 1;
         }
     }
-    return lastSeparator - (clientPath + 2) + 1 <= 255;
+    return component - (clientPath + 2) <= 255;
 }
 
 // Folder path to compare: with a trailing backslash, in its long form when it

@@ -9,30 +9,6 @@
 // below the top thus goes completely, the top with it.
 static const int TreePasses = 12;
 
-// True when the length bytes at name are one name that the file API takes as it
-// stands: not empty, no separator, wildcard, colon, quote, angle bracket, bar or
-// control character, and not made only of dots and spaces (".", ".." and "..."
-// would name the directory itself or one above it). The ANSI conversion of a
-// listing can turn characters of other scripts into "?" or, by best fit, into
-// "\" or "."; such names fail here.
-static bool IsPlainName(const char *name, size_t length)
-{
-    bool onlyDotsAndSpaces = true;
-    for (size_t i = 0; i < length; i++) {
-        unsigned char c = (unsigned char)name[i];
-        if (IsDBCSLeadByte(c) && i + 1 < length) {
-            i++;
-            onlyDotsAndSpaces = false;
-            continue;
-        }
-        if (c < 32 || strchr("\\/:*?\"<>|", c) != NULL)
-            return false;
-        if (c != '.' && c != ' ')
-            onlyDotsAndSpaces = false;
-    }
-    return length > 0 && !onlyDotsAndSpaces;
-}
-
 // The length of the string in a fixed field of capacity bytes; capacity when the
 // field holds no terminator.
 static size_t FieldLength(const char *field, size_t capacity)
@@ -92,9 +68,12 @@ int RemoveTreeEntry(const char *directory, WIN32_FIND_DATAA *entry, void *)
     // leads out of the tree.
     const char *name = EntryName(entry);
     if (name != NULL && IsTreeDirectory(directory) && JoinPath(path, (size_t)size, directory, name)) {
-        if (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            RemoveDirectoryA(path);  // only when empty; a link goes, not what it names
-        else if (entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        // A directory goes only when empty. A linked directory is left alone: some
+        // platforms remove the directory it names instead of the link.
+        if (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveDirectoryA(path);
+        } else if (entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
             DeleteFileA(path);  // the link itself, leaving its target's attributes alone
         else
             ForceDeleteFile(path);

@@ -572,6 +572,33 @@ TEST_F(FindFileTest, NamesOutsideTheCodePageAreEnteredByTheirShortName)
     RemoveTreeW(Wide(dir));
 }
 
+TEST_F(FindFileTest, BestFitNamesNeverLeadOutOfTheTree)
+{
+    // Full-width reverse solidus and full stops come back from the ANSI functions
+    // as "\" and "." by best fit; entered by that name, the walk would go to
+    // C:\dvqtest\ffbest\outside\.
+    RemoveTreeW(L"C:\\dvqtest\\ffbest\\");
+    std::string dir = FreshDir("ffbest");
+    MakeFile(dir + "outside\\secret.txt");
+    std::wstring trap = Wide(dir) + L"start\\x\xFF3C\xFF0E\xFF0E\xFF3C\xFF0E\xFF0E\xFF3Coutside";
+    MakeDirs(dir + "start");
+    MakeDirW(trap);
+    MakeFileW(trap + L"\\inside.txt");
+    std::vector<WIN32_FIND_DATAA> listed = List(dir + "start\\x*");
+    ASSERT_EQ(listed.size(), 1u);
+
+    TFindFileResultBlock result;
+    TRecorder recorder;
+    int returned = Walk({dir + "start\\", "*.txt"}, &result, &recorder);
+    for (const std::string &call : recorder.Calls)
+        EXPECT_EQ(call.find("secret"), std::string::npos) << call << " (listed as " << listed[0].cFileName << ")";
+    if (returned == 1) {
+        ASSERT_EQ(recorder.Calls.size(), 1u);
+        EXPECT_EQ(recorder.Calls[0], dir + "start\\" + listed[0].cAlternateFileName + "\\|inside.txt");
+    }
+    RemoveTreeW(Wide(dir));
+}
+
 // --- Options -1 and -n ------------------------------------------------------------
 
 TEST_F(FindFileTest, FirstMatchOptionStopsAfterOneCall)
