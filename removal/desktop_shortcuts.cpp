@@ -91,20 +91,18 @@ static bool IsClientTarget(const char *targetPath)
 }
 
 // The full path of a listed shortcut into shortcut, size bytes. An entry whose
-// name the ANSI code page cannot hold (the listing shows "?" for what it cannot
-// represent) is named by its short name; false when it has none, when the entry
-// is a directory, or when the path does not fit.
+// name did not come through the ANSI conversion intact ("?" for a character the
+// code page lacks, or a best-fit separator or dot that would lead off the
+// desktop) is named by its short name; false when that will not do either, when
+// the entry is a directory, or when the path does not fit.
 static bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size)
 {
     if (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return false;
     const char *name = entry->cFileName;
-    if (strchr(name, '?') != NULL) {
-        if (entry->cAlternateFileName[0] == '\0')
-            return false;
+    if (!IsPlainName(name, strlen(name)))
         name = entry->cAlternateFileName;
-    }
-    return JoinPath(shortcut, size, desktop, "\\", name);
+    return IsPlainName(name, strlen(name)) && JoinPath(shortcut, size, desktop, "\\", name);
 }
 
 // One pass: lists the desktop's shortcuts from the start and copies the first one
