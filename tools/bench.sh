@@ -1,14 +1,22 @@
 #!/bin/sh
-# Builds and runs every benchmark under Wine, in its own prefix build/bench-prefix.
-# Each prints its own numbers; nothing here is a test.
+# Builds and runs every benchmark under Wine, in its own prefix build/bench-prefix,
+# then prints one table of the ratios they measured. Nothing here is a test.
 set -e
 cd "$(dirname "$0")/.."
 sh tools/setup.sh
 cmake --preset mingw >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
+. tools/xvfb-ensure.sh
+out=build/bench-output.txt
+: > "$out"
 for bench in build/*_bench.exe; do
     [ -e "$bench" ] || continue
-    echo "== $(basename "$bench" .exe)"
-    sh tools/wine-run.sh "$PWD/build/bench-prefix" "$bench"
+    echo "== $(basename "$bench" .exe)" | tee -a "$out"
+    sh tools/wine-run.sh "$PWD/build/bench-prefix" "$bench" | tr -d '\r' | tee -a "$out" | grep -v '^row|' || true
 done
 WINEPREFIX="$PWD/build/bench-prefix" wineserver -k 2>/dev/null || true
+echo
+echo "== Summary (best of several runs; ratio = seconds / seconds of the reference)"
+grep '^row|' "$out" | awk -F'|' '
+    BEGIN { printf "%-30s %-26s %9s  %-20s %7s\n", "benchmark", "method", "seconds", "reference", "ratio" }
+    { printf "%-30s %-26s %9s  %-20s %7s\n", $2, $3, $4, $5, $6 }'
