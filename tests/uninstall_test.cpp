@@ -1,9 +1,9 @@
 // The run of the real un-installer, with real message boxes answered by the box
 // driver, a fake running client, and the run inside this process where icons and
 // scratch memory can be checked.
-#include "flow/uninstall.h"
 #include "common/scratch.h"
 #include "testtools/boxdriver.h"
+#include "tests/support/inprocess.h"
 #include "tests/support/machine.h"
 #include <gtest/gtest.h>
 
@@ -31,20 +31,12 @@ std::string Refused(const std::string &directory)
            "\nThe un-installer cannot remove this directory.  You will need to un-install Solvarine manually.";
 }
 
-std::string ExeDir()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, sizeof path);
-    std::string dir = path;
-    return dir.substr(0, dir.rfind('\\') + 1);
-}
-
 // The fake client: a process owning a window of the client's class, logging to
 // a file whether it received WM_CLOSE.
 std::string StartFakeClient()
 {
     std::string log = FreshDir("fakeclient") + "client.log";
-    std::string line = "\"" + ExeDir() + "fakeclient.exe\" " + log;
+    std::string line = "\"" + ProgramDir() + "fakeclient.exe\" " + log;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -97,7 +89,7 @@ struct UninstallTest : ::testing::Test {
 
     long Run(TBoxScript &script)
     {
-        return RunWithBoxes("\"" + ExeDir() + "DVQRMV32.EXE\"", script);
+        return RunWithBoxes(UninstallerCommand(), script);
     }
     void ExpectUnchanged(const std::string &exePathValue)
     {
@@ -225,36 +217,9 @@ TEST_F(UninstallTest, BoxesThatCannotAppear)
     ExpectUnchanged(exePath);
 }
 
-struct TDriver {
-    TBoxScript *script;
-    HANDLE done;
-};
-
-DWORD WINAPI DriveBoxes(void *param)
-{
-    TDriver *driver = (TDriver *)param;
-    return AnswerBoxes(GetCurrentProcessId(), driver->done, *driver->script, 60000) ? 0 : 1;
-}
-
-// The run inside this process: a second thread answers the boxes, so their icons
-// can be identified and the scratch memory accounted for.
-std::vector<TBox> RunHere(const std::vector<std::string> &answers)
-{
-    TBoxScript script{answers, {}};
-    HANDLE done = CreateEventA(NULL, TRUE, FALSE, NULL);
-    TDriver driver = {&script, done};
-    HANDLE thread = CreateThread(NULL, 0, DriveBoxes, &driver, 0, NULL);
-    EXPECT_EQ(RunUninstall(GetModuleHandleA(NULL)), 0);
-    SetEvent(done);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    CloseHandle(done);
-    return script.seen;
-}
-
 TEST_F(UninstallTest, ConfirmationIcons)
 {
-    std::vector<TBox> boxes = RunHere({"Yes", "No"});
+    std::vector<TBox> boxes = RunUninstallHere({"Yes", "No"});
     ASSERT_EQ(boxes.size(), 2u) << DescribeBoxes(boxes);
     EXPECT_EQ(boxes[0].icon, "question");
     EXPECT_EQ(boxes[1].icon, "stop");
@@ -265,12 +230,12 @@ TEST_F(UninstallTest, EveryFailedAllocationBeforeRemovalEndsSafely)
 {
     // Answering Yes then No runs every allocation of the run before the removal.
     ResetScratchCounters(0);
-    RunHere({"Yes", "No"});
+    RunUninstallHere({"Yes", "No"});
     long allocations = ScratchCounters.Allocations;
     ASSERT_GE(allocations, 5);
     for (long failAt = 1; failAt <= allocations; failAt++) {
         ResetScratchCounters(failAt);
-        std::vector<TBox> boxes = RunHere({"Yes", "No"});
+        std::vector<TBox> boxes = RunUninstallHere({"Yes", "No"});
         EXPECT_EQ(ScratchCounters.Live, 0) << "allocation " << failAt;
         ResetScratchCounters(0);
         ExpectUnchanged(exePath);

@@ -1,0 +1,16 @@
+// Running the un-installer from a test: the real program, or its whole run inside
+// the test process, where its message boxes are answered by a second thread so
+// that icons can be identified and the scratch memory accounted for.
+#pragma once
+#include "testtools/boxdriver.h"
+
+// The folder of the test program, where the un-installer and the test tools are
+// built; with its trailing backslash.
+std::string ProgramDir();
+
+// The command line that starts the real un-installer, DVQRMV32.EXE.
+std::string UninstallerCommand();
+
+// Runs the un-installer's run with this program's string table and returns the
+// boxes it showed, each answered from answers. Expects its exit code to be 0.
+std::vector<TBox> RunUninstallHere(const std::vector<std::string> &answers);
