@@ -1,5 +1,6 @@
 // How long the desktop shortcut removal takes when the desktop holds many other
-// shortcuts listed before the client's: every pass resolves them all again.
+// shortcuts beside the client's: every pass lists the desktop from the start and
+// resolves what stands before the next client shortcut.
 // Prints milliseconds; makes and removes its shortcuts in the prefix's Desktop.
 #include "removal/removal.h"
 #include "flow/clientpath.h"
@@ -70,9 +71,9 @@ int main()
         RemoveDesktopShortcuts();
         QueryPerformanceCounter(&end);
         double total = Milliseconds(start, end);
-        // 20 passes, each resolving every other shortcut and then one client's.
-        printf("%3d other + 20 client shortcuts: %8.1f ms, %6.3f ms per resolution\n", others, total,
-               total / (20.0 * (others + 1)));
+        // 20 passes, each resolving the shortcuts listed before the first client
+        // one left; how many that is depends on the file system's listing order.
+        printf("%3d other + 20 client shortcuts: %8.1f ms for the 20 passes\n", others, total);
         ClearShortcuts(others);
     }
     CoUninitialize();
