@@ -10,7 +10,16 @@ export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Gecko or Mono: nothing may be downloaded, and nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-if [ ! -f "$prefix/.ready" ]; then
+# wineboot links the user's Desktop, Documents, ... to the home directory; they
+# become folders of the prefix's own, so that nothing put on (or deleted from) the
+# prefix's Desktop is in the home directory.
+home_links() {
+    for folder in "$prefix"/drive_c/users/*/*; do
+        [ -L "$folder" ] && return 0
+    done
+    return 1
+}
+if [ ! -f "$prefix/.ready" ] || home_links; then
     mkdir -p "$(dirname "$prefix")"
     (
         flock 9
@@ -20,6 +29,9 @@ if [ ! -f "$prefix/.ready" ]; then
             wineserver -w
             touch "$prefix/.ready"
         fi
+        for folder in "$prefix"/drive_c/users/*/*; do
+            if [ -L "$folder" ]; then rm -f "$folder" && mkdir -p "$folder"; fi
+        done
     ) 9>"$prefix.lock"
 fi
 exec wine "$@"
