@@ -1,5 +1,6 @@
 #include "testtools/boxdriver.h"
 #include <set>
+#include <string.h>
 
 namespace {
 
@@ -75,6 +76,61 @@ TBox ReadBox(HWND box)
     return record;
 }
 
+// Writes the bitmap as a 24-bit BMP file.
+bool WriteBitmap(HDC dc, HBITMAP bitmap, int width, int height, const std::string &path)
+{
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;  // bottom-up, as BMP files keep their rows
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    DWORD rowSize = ((DWORD)width * 3 + 3) & ~3u;
+    std::vector<BYTE> pixels((size_t)rowSize * height);
+    if (GetDIBits(dc, bitmap, 0, (UINT)height, pixels.data(), (BITMAPINFO *)&header, DIB_RGB_COLORS) != height)
+        return false;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + (DWORD)pixels.size();
+    HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (out == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool whole = WriteFile(out, &file, sizeof file, &written, NULL) && written == sizeof file &&
+                 WriteFile(out, &header, sizeof header, &written, NULL) && written == sizeof header &&
+                 WriteFile(out, pixels.data(), (DWORD)pixels.size(), &written, NULL) && written == pixels.size();
+    CloseHandle(out);
+    return whole;
+}
+
+// Saves what the screen shows of the box: the box belongs to another process, so
+// it is copied from the screen, brought to the front and repainted first.
+bool SaveScreenshot(HWND box, const std::string &path)
+{
+    SetForegroundWindow(box);
+    RedrawWindow(box, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    Sleep(200);
+    RECT rect;
+    if (!GetWindowRect(box, &rect))
+        return false;
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0)
+        return false;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    bool copied = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
+    SelectObject(memory, previous);
+    bool saved = copied && WriteBitmap(memory, bitmap, width, height, path);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return saved;
+}
+
 int ButtonId(const std::string &name)
 {
     for (const TButtonName &b : ButtonNames)
@@ -99,6 +155,12 @@ bool AnswerBoxes(DWORD processId, HANDLE done, TBoxScript &script, DWORD timeout
             continue;
         Sleep(50);  // let the box finish drawing before it is read
         TBox box = ReadBox(search.found);
+        if (!script.screenshots.empty()) {
+            std::string folder = script.screenshots;
+            if (folder.back() != '\\' && folder.back() != '/')
+                folder += '\\';
+            SaveScreenshot(search.found, folder + "box" + std::to_string(script.seen.size() + 1) + ".bmp");
+        }
         if (next < script.answers.size()) {
             box.answer = script.answers[next++];
         } else {

@@ -16,6 +16,17 @@ struct TBox {
 struct TBoxScript {
     std::vector<std::string> answers;  // "Yes", "No", "OK", taken in order
     std::vector<TBox> seen;
+    // When not empty, an existing folder (with or without its trailing backslash)
+    // where each box is saved, as it is on the screen before it is answered, as
+    // box1.bmp, box2.bmp, ... in the order seen.
+    std::string screenshots;
+
+    TBoxScript() {}
+    TBoxScript(const std::vector<std::string> &answerList, const std::vector<TBox> &seenBefore = {},
+               const std::string &screenshotFolder = "")
+        : answers(answerList), seen(seenBefore), screenshots(screenshotFolder)
+    {
+    }
 };
 
 // Answers the boxes of process processId until done is signalled or timeoutMs has
