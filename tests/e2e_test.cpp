@@ -1,0 +1,324 @@
+// The real DVQRMV32.EXE on a machine where the client is installed in full, with
+// other programs' things beside it: its boxes are answered by the box driver, and
+// the machine's state is compared before and after.
+#include "testtools/boxdriver.h"
+#include "testtools/seed.h"
+#include "tests/support/inprocess.h"
+#include "tests/support/machine.h"
+#include <gtest/gtest.h>
+#include <algorithm>
+
+namespace {
+
+const char *const NotFound = "Solvarine was not found on this computer.";
+const char *const Running = "You cannot run un-install while Solvarine is running.\n"
+                            "Do you wish to shut Solvarine down and continue un-installing?";
+const char *const Removed = "Solvarine has been removed from this computer.";
+const std::string Confirm = "Are you sure you want to remove Solvarine (C:\\Program Files\\Solvarine\\DVQ32.EXE)?";
+const std::string ConfirmDirectory = "Removing Solvarine will delete the directory C:\\Program Files\\Solvarine\\ "
+                                     "and all the files it contains.  Are you sure you want to continue?";
+const char ScreenSavingSwitch[] = "HKCU\\Control Panel\\Desktop : ScreenSaveActive";
+
+bool ScreenSavingOn()
+{
+    BOOL active = FALSE;
+    SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &active, 0);
+    return active != FALSE;
+}
+
+// A profile section as it was, to be put back: its key=value strings.
+struct TSection {
+    std::string file, name;
+    bool exists;
+    std::vector<char> content;
+};
+
+TSection SaveSection(const char *file, const char *name)
+{
+    std::string path = WindowsDir() + "\\" + file;
+    std::vector<char> names(65536), content(65536);
+    DWORD length = GetPrivateProfileSectionNamesA(names.data(), (DWORD)names.size(), path.c_str());
+    bool exists = false;
+    for (DWORD i = 0; i < length && names[i] != '\0'; i += (DWORD)strlen(&names[i]) + 1)
+        exists = exists || lstrcmpiA(&names[i], name) == 0;
+    length = GetPrivateProfileSectionA(name, content.data(), (DWORD)content.size(), path.c_str());
+    content.resize(length);
+    content.push_back('\0');
+    content.push_back('\0');
+    return {path, name, exists, content};
+}
+
+void RestoreSection(const TSection &section)
+{
+    WritePrivateProfileStringA(section.name.c_str(), NULL, NULL, section.file.c_str());
+    if (section.exists)
+        WritePrivateProfileSectionA(section.name.c_str(), section.content.data(), section.file.c_str());
+}
+
+// A registry string value as it was (absent when exists is false), to be put back.
+struct TStringValue {
+    HKEY root;
+    std::string key, name;
+    bool exists;
+    std::string data;
+};
+
+TStringValue SaveValue(HKEY root, const char *key, const char *name)
+{
+    TStringValue value = {root, key, name, false, ""};
+    char data[1024] = "";
+    DWORD size = sizeof data - 1;
+    HKEY handle;
+    if (RegOpenKeyExA(root, key, 0, KEY_READ, &handle) == ERROR_SUCCESS) {
+        value.exists = RegQueryValueExA(handle, name, NULL, NULL, (BYTE *)data, &size) == ERROR_SUCCESS;
+        RegCloseKey(handle);
+    }
+    value.data = data;
+    return value;
+}
+
+void RestoreValue(const TStringValue &value)
+{
+    HKEY handle;
+    if (RegOpenKeyExA(value.root, value.key.c_str(), 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS)
+        return;
+    if (value.exists)
+        RegSetValueExA(handle, value.name.c_str(), 0, REG_SZ, (const BYTE *)value.data.c_str(),
+                       (DWORD)value.data.size() + 1);
+    else
+        RegDeleteValueA(handle, value.name.c_str());
+    RegCloseKey(handle);
+}
+
+std::string ReadWholeFile(const std::string &path)
+{
+    std::string content;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                              NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, NULL) && read > 0)
+        content.append(buffer, read);
+    CloseHandle(file);
+    return content;
+}
+
+// A process owning a window of the client's class, logging to a file whether it
+// received WM_CLOSE.
+std::string StartFakeClient()
+{
+    std::string log = FreshDir("e2e-client") + "client.log";
+    std::string line = "\"" + ProgramDir() + "fakeclient.exe\" " + log;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    EXPECT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 500 && FindWindowA("SolvarineMainWndClass", NULL) == NULL; i++)
+        Sleep(20);
+    EXPECT_NE(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
+    return log;
+}
+
+// Ends the fake client and tells whether it received WM_CLOSE before.
+bool FakeClientWasClosed(const std::string &log)
+{
+    HWND window = FindWindowA("SolvarineMainWndClass", NULL);
+    if (window != NULL)
+        PostMessageA(window, WM_APP, 0, 0);
+    for (int i = 0; i < 500 && FindWindowA("SolvarineMainWndClass", NULL) != NULL; i++)
+        Sleep(20);
+    EXPECT_EQ(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
+    std::string text = ReadWholeFile(log);
+    DeleteTree("C:\\dvqtest\\e2e-client");
+    return text.find("WM_CLOSE") != std::string::npos;
+}
+
+// The lines of a full inventory without those at the locations given.
+std::vector<std::string> Without(const std::vector<std::string> &lines, const std::vector<std::string> &locations)
+{
+    std::vector<std::string> kept;
+    for (const std::string &line : lines)
+        if (std::find(locations.begin(), locations.end(), InventoryLocation(line)) == locations.end())
+            kept.push_back(line);
+    return kept;
+}
+
+struct EndToEndTest : ::testing::Test {
+    // What the seeding changes outside its own folders and keys, put back afterwards.
+    TSection dvq = SaveSection("win.ini", "DVQ");
+    TSection sibling = SaveSection("win.ini", "Solvarine2");
+    TSection boot = SaveSection("system.ini", "boot");
+    TSection bootDescription = SaveSection("system.ini", "boot.description");
+    TStringValue screenSavingSwitch = SaveValue(HKEY_CURRENT_USER, "Control Panel\\Desktop", "ScreenSaveActive");
+    bool screenSavingWasOn = false;
+    std::vector<std::string> before;
+
+    void SetUp() override
+    {
+        // Under Wine the screen-saving switch is the display driver's once it is
+        // loaded, and only the profile's before: load it first.
+        GetDesktopWindow();
+        screenSavingWasOn = ScreenSavingOn();
+        SeedClean();
+        std::string error;
+        ASSERT_TRUE(SeedInstall(&error)) << error;
+        before = FullInventory();
+    }
+
+    void TearDown() override
+    {
+        SeedClean();
+        RestoreSection(dvq);
+        RestoreSection(sibling);
+        RestoreSection(boot);
+        RestoreSection(bootDescription);
+        SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, screenSavingWasOn, NULL, SPIF_UPDATEINIFILE);
+        RestoreValue(screenSavingSwitch);
+    }
+
+    std::vector<TBox> Run(const std::vector<std::string> &answers, const std::string &screenshots = "")
+    {
+        TBoxScript script(answers, {}, screenshots);
+        EXPECT_EQ(RunWithBoxes(UninstallerCommand(), script), 0);
+        return script.seen;
+    }
+};
+
+void ExpectBox(const TBox &box, const std::string &text, const char *buttons)
+{
+    EXPECT_EQ(box.caption, "Un-install Solvarine");
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.buttons, buttons);
+}
+
+TEST_F(EndToEndTest, SeedingMakesEveryItemAndCleaningRemovesIt)
+{
+    std::vector<TInventoryItem> items = Inventory();
+    size_t clients = 0, neighbours = 0;
+    for (const TInventoryItem &item : items) {
+        EXPECT_TRUE(item.present) << FormatInventory({item});
+        (item.client ? clients : neighbours)++;
+    }
+    EXPECT_GE(clients, 40u);
+    EXPECT_GE(neighbours, 30u);
+    // The full inventory records each of them.
+    for (const TInventoryItem &item : items) {
+        bool recorded = false;
+        for (const std::string &line : before)
+            recorded = recorded || InventoryLocation(line) == item.location;
+        EXPECT_TRUE(recorded) << FormatInventory({item});
+    }
+
+    // The names outside the ANSI code page really are: the ANSI listing shows "?".
+    WIN32_FIND_DATAA entry;
+    HANDLE listing = FindFirstFileA("C:\\Program Files\\Solvarine\\Help\\*", &entry);
+    ASSERT_NE(listing, INVALID_HANDLE_VALUE);
+    bool unrepresentable = false;
+    do
+        unrepresentable = unrepresentable || strchr(entry.cFileName, '?') != NULL;
+    while (FindNextFileA(listing, &entry));
+    FindClose(listing);
+    EXPECT_TRUE(unrepresentable);
+
+    SeedClean();
+    for (const TInventoryItem &item : Inventory())
+        EXPECT_FALSE(item.present) << FormatInventory({item});
+}
+
+TEST_F(EndToEndTest, YesAndYesRemoveEveryClientItemAndLeaveEveryNeighbour)
+{
+    std::string screenshots = FreshDir("e2e-screenshots");
+    std::vector<TBox> boxes = Run({"Yes", "Yes", "OK"}, screenshots);
+    ASSERT_EQ(boxes.size(), 3u) << DescribeBoxes(boxes);
+    ExpectBox(boxes[0], Confirm, "Yes|No");
+    ExpectBox(boxes[1], ConfirmDirectory, "Yes|No");
+    ExpectBox(boxes[2], Removed, "OK");
+
+    std::vector<TInventoryItem> items = Inventory();
+    for (const TInventoryItem &item : items)
+        EXPECT_EQ(item.present, !item.client) << FormatInventory({item});
+
+    // Nothing else changed: what went is exactly what the client's items cover,
+    // and screen saving was switched off.
+    std::vector<std::string> after = FullInventory();
+    std::vector<std::string> expected;
+    for (const std::string &line : before) {
+        bool client = false;
+        for (const TInventoryItem &item : items)
+            client = client || (item.client && InventoryCovers(item, InventoryLocation(line)));
+        if (!client)
+            expected.push_back(line);
+    }
+    const std::string switchedOff[] = {"setting\tscreen saving\toff",
+                                       "value\t" + std::string(ScreenSavingSwitch) + "\tREG_SZ \"0\""};
+    for (const std::string &line : switchedOff)
+        EXPECT_NE(std::find(after.begin(), after.end(), line), after.end()) << DiffInventories(before, after);
+    expected = Without(expected, {ScreenSavingSwitch});
+    after = Without(after, {ScreenSavingSwitch, "screen saving"});
+    EXPECT_EQ(DiffInventories(expected, after), "");
+
+    // Each box was saved as a picture of its own size before it was answered.
+    for (int i = 1; i <= 3; i++) {
+        std::string picture = ReadWholeFile(screenshots + "box" + std::to_string(i) + ".bmp");
+        ASSERT_GT(picture.size(), 54u) << i;
+        EXPECT_EQ(picture.substr(0, 2), "BM");
+        const BITMAPINFOHEADER *header = (const BITMAPINFOHEADER *)(picture.data() + 14);
+        EXPECT_GT(header->biWidth, 100);
+        EXPECT_GT(header->biHeight, 50);
+    }
+    DeleteTree(screenshots);
+}
+
+TEST_F(EndToEndTest, NoAtTheFirstConfirmationChangesNothing)
+{
+    std::vector<TBox> boxes = Run({"No"});
+    ASSERT_EQ(boxes.size(), 1u) << DescribeBoxes(boxes);
+    ExpectBox(boxes[0], Confirm, "Yes|No");
+    EXPECT_EQ(DiffInventories(before, FullInventory()), "");
+}
+
+TEST_F(EndToEndTest, NoAtTheSecondConfirmationChangesNothing)
+{
+    std::vector<TBox> boxes = Run({"Yes", "No"});
+    ASSERT_EQ(boxes.size(), 2u) << DescribeBoxes(boxes);
+    ExpectBox(boxes[1], ConfirmDirectory, "Yes|No");
+    EXPECT_EQ(DiffInventories(before, FullInventory()), "");
+}
+
+TEST_F(EndToEndTest, NoToClosingTheRunningClientChangesNothing)
+{
+    std::string client = StartFakeClient();
+    std::vector<TBox> boxes = Run({"No"});
+    EXPECT_FALSE(FakeClientWasClosed(client));
+    ASSERT_EQ(boxes.size(), 1u) << DescribeBoxes(boxes);
+    ExpectBox(boxes[0], Running, "Yes|No");
+    EXPECT_EQ(DiffInventories(before, FullInventory()), "");
+}
+
+TEST_F(EndToEndTest, YesToClosingTheRunningClientClosesItAndTheRemovalGoesOn)
+{
+    std::string client = StartFakeClient();
+    std::vector<TBox> boxes = Run({"Yes", "Yes", "Yes", "OK"});
+    EXPECT_TRUE(FakeClientWasClosed(client));
+    ASSERT_EQ(boxes.size(), 4u) << DescribeBoxes(boxes);
+    ExpectBox(boxes[0], Running, "Yes|No");
+    ExpectBox(boxes[3], Removed, "OK");
+    for (const TInventoryItem &item : Inventory())
+        EXPECT_EQ(item.present, !item.client) << FormatInventory({item});
+}
+
+TEST_F(EndToEndTest, ASecondRunFindsNothingAndChangesNothing)
+{
+    ASSERT_EQ(Run({"Yes", "Yes", "OK"}).size(), 3u);
+    std::vector<std::string> removed = FullInventory();
+    std::vector<TBox> boxes = Run({"OK"});
+    ASSERT_EQ(boxes.size(), 1u) << DescribeBoxes(boxes);
+    ExpectBox(boxes[0], NotFound, "OK");
+    EXPECT_EQ(DiffInventories(removed, FullInventory()), "");
+}
+
+}  // namespace
