@@ -1,28 +1,54 @@
 #!/bin/sh
-# Runs the un-installer on a demo machine: a fresh Wine prefix inside the build
-# tree where the client is installed. Every message box is answered Yes (OK) by
-# the box driver and printed; what is left of the client is printed afterwards.
+# Un-installs Solvarine from a demo machine: a fresh Wine prefix, build/demo-prefix,
+# on which seed.exe installs the client in full (installation directory, browser
+# plug-in, screen saver, profile key, registry entries, desktop shortcuts, program
+# group) beside other programs' things that must stay. DVQRMV32.EXE then runs with
+# the box driver answering its boxes Yes, Yes, OK; each box is printed with the
+# answer given and saved as a picture in build/demo-screenshots/. What is there is
+# listed before and after. DVQ_BUILD names another build folder (default build).
 set -e
 cd "$(dirname "$0")/.."
+build=${DVQ_BUILD:-build}
 sh tools/setup.sh
-cmake --preset mingw >/dev/null
-cmake --build build -j"$(nproc)" >/dev/null
+cmake --preset mingw -B "$build" >/dev/null
+cmake --build "$build" -j"$(nproc)" --target DVQRMV32 boxdriver_tool seed_tool >/dev/null
 . tools/xvfb-ensure.sh
-prefix="$PWD/build/demo-prefix"
+
+prefix="$PWD/$build/demo-prefix"
+screenshots="$PWD/$build/demo-screenshots"
 WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-rm -rf "$prefix" "$prefix.lock"
+rm -rf "$prefix" "$prefix.lock" "$screenshots"
 run() { sh tools/wine-run.sh "$prefix" "$@"; }
-install="$prefix/drive_c/Program Files/Solvarine"
-run cmd /c echo prefix ready >/dev/null 2>&1
-mkdir -p "$install/Data/Cache"
-for f in DVQ32.EXE NPDVQ32.DLL README.TXT Data/USERS.DAT Data/Cache/1.TMP; do echo demo > "$install/$f"; done
-run reg add 'HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows' /f >/dev/null 2>&1 || true
-printf '[DVQ]\r\nExePath=C:\\Program Files\\Solvarine\\DVQ32.EXE\r\n' >> "$prefix/drive_c/windows/win.ini"
-echo "== Before: C:\\Program Files\\Solvarine"
-(cd "$install" && find . | sort)
-echo "== Message boxes"
-run build/boxdriver.exe "DVQRMV32.EXE" Yes Yes Yes OK
+
+echo "== A fresh demo machine: $prefix"
+# Wine draws the frames and captions of its windows itself (there may be no window
+# manager, as under Xvfb), so that the pictures show the boxes' captions.
+run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+run "$build/seed.exe" install
+
+echo
+echo "== Before: the client's items and their neighbours"
+run "$build/seed.exe" inventory
+
+echo
+echo "== DVQRMV32.EXE: each message box and the answer given"
+mkdir -p "$prefix/drive_c/demo-screenshots" "$screenshots"
+run "$build/boxdriver.exe" --screenshots 'C:\demo-screenshots' DVQRMV32.EXE Yes Yes OK
+for bitmap in "$prefix"/drive_c/demo-screenshots/*.bmp; do
+    [ -e "$bitmap" ] || continue
+    convert "$bitmap" "$screenshots/$(basename "$bitmap" .bmp).png"
+done
+echo "Pictures of the boxes: $(cd "$screenshots" && ls | tr '\n' ' ')in $screenshots"
+
+echo
 echo "== After"
-if [ -d "$install" ]; then (cd "$install" && find . | sort); else echo "C:\\Program Files\\Solvarine is gone"; fi
-grep -A1 '^\[DVQ\]' "$prefix/drive_c/windows/win.ini" || echo "WIN.INI has no [DVQ] section"
+after=$(run "$build/seed.exe" inventory)
+printf "%s\n" "$after"
+echo
+left=$(printf "%s\n" "$after" | grep -c '^client  *present' || true)
+gone=$(printf "%s\n" "$after" | grep -c '^neighbour  *absent' || true)
+kept=$(printf "%s\n" "$after" | grep -c '^neighbour  *present' || true)
+removed=$(printf "%s\n" "$after" | grep -c '^client  *absent' || true)
+echo "$removed client items removed, $left left; $kept neighbours kept, $gone lost."
+
 WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
