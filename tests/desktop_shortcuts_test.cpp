@@ -1,16 +1,11 @@
 // Desktop shortcut removal and shortcut resolution, with real shortcut files made
 // by the shell-link object in the test prefix's Desktop folder.
 //
-// What Wine (8.0) does, and these tests rely on:
-// - IShellLinkA::Resolve never searches for a moved target; it succeeds and the
-//   path recorded in the shortcut stands, whether or not the file is still there.
-// - IShellLinkA::GetPath ignores SLGP_SHORTPATH and gives the recorded long path;
-//   given a buffer too small it copies what fits with no terminator.
-// - IPersistFile::Load of a file that is not a shortcut fails (E_FAIL).
-// - A file held open without FILE_SHARE_DELETE cannot be deleted (sharing
-//   violation), while the shell can still read it.
-// - A listed name the ANSI code page cannot hold comes back with "?" in it, and
-//   the file has a made-up short name by which it can be opened and deleted.
+// What Wine (8.0) does, and these tests rely on: IShellLinkA::Resolve never
+// searches for a moved target (the recorded path stands); GetPath ignores
+// SLGP_SHORTPATH; loading a file that is no shortcut fails; a file held open
+// without FILE_SHARE_DELETE cannot be deleted but can be read; a name the ANSI code
+// page cannot hold is listed with "?" and has a made-up short name.
 #include "removal/removal.h"
 #include "flow/clientpath.h"
 #include "common/scratch.h"
@@ -18,8 +13,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <string.h>
-#include <string>
-#include <vector>
+#include <algorithm>
 
 namespace {
 
@@ -28,73 +22,45 @@ const char OtherExe[] = "C:\\dvqtest\\lnk\\Other\\NOTEPAD.EXE";
 // RemoveDesktopShortcuts takes five buffers; every resolution takes three more.
 const long OwnAllocations = 5;
 const long ResolveAllocations = 3;
+typedef std::vector<std::wstring> TNames;
 
-std::string Desktop()
-{
-    return ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\";
-}
+const std::string Desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\";
+const std::wstring WideDesktop(Desktop.begin(), Desktop.end());
 
-std::wstring Widen(const std::string &text)
+// Saves a shortcut to target at link, a name on the desktop or a full path.
+void MakeShortcut(const std::wstring &link, const std::string &target)
 {
-    WCHAR wide[MAX_PATH * 2];
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, MAX_PATH * 2);
-    return wide;
-}
-
-// Saves a shortcut to target at the (wide) path link.
-void MakeShortcutW(const std::wstring &link, const std::string &target)
-{
+    std::wstring path = link.find(L'\\') == std::wstring::npos ? WideDesktop + link : link;
+    CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), NULL);
     IShellLinkA *shellLink = NULL;
+    IPersistFile *file = NULL;
     ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&shellLink),
               S_OK);
-    IPersistFile *file = NULL;
-    HRESULT set = shellLink->SetPath(target.c_str());
-    HRESULT saved = shellLink->QueryInterface(IID_IPersistFile, (void **)&file);
-    if (SUCCEEDED(saved)) {
-        saved = file->Save(link.c_str(), TRUE);
+    EXPECT_TRUE(SUCCEEDED(shellLink->SetPath(target.c_str()))) << target;
+    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void **)&file))) {
+        EXPECT_EQ(file->Save(path.c_str(), TRUE), S_OK);
         file->Release();
     }
     shellLink->Release();
-    EXPECT_TRUE(SUCCEEDED(set)) << target;
-    ASSERT_EQ(saved, S_OK);
 }
 
-void MakeShortcut(const std::string &link, const std::string &target)
+// The shortcuts on the desktop, sorted; removes them with remove.
+TNames Shortcuts(bool remove = false)
 {
-    MakeDirs(link.substr(0, link.rfind('\\')));
-    MakeShortcutW(Widen(link), target);
-    ASSERT_TRUE(FileExists(link)) << link;
-}
-
-std::vector<std::string> DesktopShortcuts()
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE listing = FindFirstFileA((Desktop() + "*.lnk").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.push_back(entry.cFileName);
-    while (FindNextFileA(listing, &entry));
-    FindClose(listing);
-    return names;
-}
-
-void ClearDesktop()
-{
+    TNames names;
     WIN32_FIND_DATAW entry;
-    std::wstring desktop = Widen(Desktop());
-    HANDLE listing = FindFirstFileW((desktop + L"*.lnk").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::wstring path = desktop + entry.cFileName;
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    HANDLE listing = FindFirstFileW((WideDesktop + L"*.lnk").c_str(), &entry);
+    for (BOOL more = listing != INVALID_HANDLE_VALUE; more; more = FindNextFileW(listing, &entry)) {
+        std::wstring path = WideDesktop + entry.cFileName;
+        if (!remove)
+            names.push_back(entry.cFileName);
+        else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                 SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL))
             DeleteFileW(path.c_str());
-        }
-    } while (FindNextFileW(listing, &entry));
+    }
     FindClose(listing);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 long RunCounted()
@@ -106,21 +72,14 @@ long RunCounted()
 }
 
 struct DesktopShortcutsTest : ::testing::Test {
-    int savedInstallSize = 0, savedWindowsSize = 0;
-    char *savedClientPath = NULL;
-    char clientPath[1020];
-    std::vector<std::string> extraPaths;  // shortcuts and folders made away from the desktop
+    int savedWindowsSize = WindowsPathSize;
+    std::vector<std::string> elsewhere;  // shortcuts and folders made away from the desktop
 
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(CoInitialize(NULL)));
-        savedInstallSize = InstallPathSize;
-        savedWindowsSize = WindowsPathSize;
-        savedClientPath = ClientPath;
-        InstallPathSize = WindowsPathSize = 1020;
-        strcpy(clientPath, ClientExe);
-        ClientPath = clientPath;
-        ClearDesktop();
+        WindowsPathSize = 1020;
+        Shortcuts(true);
         FreshDir("lnk");
         MakeFile(ClientExe);
         MakeFile(OtherExe);
@@ -129,261 +88,147 @@ struct DesktopShortcutsTest : ::testing::Test {
     void TearDown() override
     {
         ResetScratchCounters(0);
-        ClearDesktop();
-        for (size_t i = 0; i < extraPaths.size(); i++)
-            if (!DeleteFileA(extraPaths[i].c_str()))
-                DeleteTree(extraPaths[i]);
+        Shortcuts(true);
+        for (const std::string &path : elsewhere)
+            if (!DeleteFileA(path.c_str()))
+                DeleteTree(path);
         DeleteTree("C:\\dvqtest\\lnk");
-        InstallPathSize = savedInstallSize;
         WindowsPathSize = savedWindowsSize;
-        ClientPath = savedClientPath;
         CoUninitialize();
     }
 };
 
-TEST_F(DesktopShortcutsTest, DesktopIsTheShellsDesktop)
-{
-    char path[MAX_PATH] = "";
-    LPITEMIDLIST list = NULL;
-    ASSERT_EQ(SHGetSpecialFolderLocation(NULL, CSIDL_DESKTOP, &list), S_OK);
-    ASSERT_TRUE(SHGetPathFromIDListA(list, path));
-    CoTaskMemFree(list);
-    EXPECT_EQ(std::string(path) + "\\", Desktop());
-}
-
+// One pass over a desktop without a client shortcut: each shortcut resolved once,
+// files that are no shortcut resolved to an empty target, nothing deleted.
 TEST_F(DesktopShortcutsTest, NoClientShortcutMeansOnePassAndNothingDeleted)
 {
     EXPECT_EQ(RunCounted(), OwnAllocations);
 
-    MakeShortcut(Desktop() + "Notepad.lnk", OtherExe);
-    MakeFile(Desktop() + "notes.txt");
-    EXPECT_EQ(RunCounted(), OwnAllocations + ResolveAllocations);
-    EXPECT_TRUE(FileExists(Desktop() + "Notepad.lnk"));
-    EXPECT_TRUE(FileExists(Desktop() + "notes.txt"));
-    DeleteFileA((Desktop() + "notes.txt").c_str());
-}
-
-TEST_F(DesktopShortcutsTest, ClientShortcutsGoWhateverTheirNames)
-{
-    MakeFile("C:\\dvqtest\\lnk\\Second Copy\\dvq32.exe");
-    MakeShortcut(Desktop() + "Solvarine.lnk", ClientExe);
-    MakeShortcut(Desktop() + "My own chat thing.lnk", ClientExe);
-    MakeShortcut(Desktop() + "Lower.lnk", "C:\\dvqtest\\lnk\\Second Copy\\dvq32.exe");
-    MakeShortcut(Desktop() + "Notepad.lnk", OtherExe);
-    SetFileAttributesA((Desktop() + "Solvarine.lnk").c_str(), FILE_ATTRIBUTE_READONLY);
-
-    std::vector<std::string> order = DesktopShortcuts();
-    ASSERT_EQ(order.size(), 4u);
-    long clientsAfterOther = 0;
-    for (size_t i = order.size(); order[i - 1] != "Notepad.lnk"; i--)
-        clientsAfterOther++;
-
-    long allocations = RunCounted();
-    EXPECT_EQ(DesktopShortcuts(), std::vector<std::string>{"Notepad.lnk"});
-    // Three passes delete one each, listing from the start up to it (the other
-    // program's shortcut too, when it comes first); a fourth finds nothing.
-    EXPECT_EQ(allocations, OwnAllocations + (3 + clientsAfterOther + 1) * ResolveAllocations);
-    EXPECT_TRUE(FileExists(ClientExe));
-}
-
-TEST_F(DesktopShortcutsTest, OnlyTheTargetsNameCountsAndOnlyOnTheDesktop)
-{
-    std::string startup = ShellFolder(CSIDL_STARTUP) + "\\";
-    std::string commonDesktop = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + "\\";
-    MakeShortcut(Desktop() + "Unrelated.lnk", "C:\\dvqtest\\lnk\\Some\\Where\\Else\\DVQ32.EXE");
-    MakeShortcut(Desktop() + "Near miss.lnk", "C:\\dvqtest\\lnk\\Solvarine\\DVQ32.EXE.bak");
-    MakeShortcut(Desktop() + "Other name.lnk", "C:\\dvqtest\\lnk\\Solvarine\\DVQ32A.EXE");
-    MakeShortcut(Desktop() + "Sub folder\\Solvarine.lnk", ClientExe);
-    MakeShortcut(Desktop() + "Folder.lnk\\Solvarine.lnk", ClientExe);
-    MakeShortcut(startup + "DVQ test Solvarine.lnk", ClientExe);
-    MakeShortcut(commonDesktop + "DVQ test Solvarine.lnk", ClientExe);
-    MakeShortcut("C:\\dvqtest\\lnk\\Elsewhere\\Solvarine.lnk", ClientExe);
-    extraPaths = {Desktop() + "Sub folder", Desktop() + "Folder.lnk", startup + "DVQ test Solvarine.lnk",
-                  commonDesktop + "DVQ test Solvarine.lnk"};
-
-    RemoveDesktopShortcuts();
-    EXPECT_FALSE(FileExists(Desktop() + "Unrelated.lnk"));
-    EXPECT_TRUE(FileExists(Desktop() + "Near miss.lnk"));
-    EXPECT_TRUE(FileExists(Desktop() + "Other name.lnk"));
-    EXPECT_TRUE(FileExists(Desktop() + "Sub folder\\Solvarine.lnk"));
-    EXPECT_TRUE(FileExists(Desktop() + "Folder.lnk\\Solvarine.lnk"));
-    EXPECT_TRUE(FileExists(startup + "DVQ test Solvarine.lnk"));
-    EXPECT_TRUE(FileExists(commonDesktop + "DVQ test Solvarine.lnk"));
-    EXPECT_TRUE(FileExists("C:\\dvqtest\\lnk\\Elsewhere\\Solvarine.lnk"));
-}
-
-// Wine does not look for a moved target: the recorded path decides.
-TEST_F(DesktopShortcutsTest, MovedTargetIsJudgedByItsRecordedPath)
-{
-    MakeFile("C:\\dvqtest\\lnk\\Old Place\\DVQ32.EXE");
-    MakeFile("C:\\dvqtest\\lnk\\Chat\\Chat.exe");
-    MakeShortcut(Desktop() + "Moved client.lnk", "C:\\dvqtest\\lnk\\Old Place\\DVQ32.EXE");
-    MakeShortcut(Desktop() + "Renamed chat.lnk", "C:\\dvqtest\\lnk\\Chat\\Chat.exe");
-    MakeDirs("C:\\dvqtest\\lnk\\New Place");
-    ASSERT_TRUE(MoveFileA("C:\\dvqtest\\lnk\\Old Place\\DVQ32.EXE", "C:\\dvqtest\\lnk\\New Place\\DVQ32.EXE"));
-    ASSERT_TRUE(MoveFileA("C:\\dvqtest\\lnk\\Chat\\Chat.exe", "C:\\dvqtest\\lnk\\Chat\\DVQ32.EXE"));
-
-    // The file is gone, so its path cannot be shortened: it comes back as recorded.
-    char target[1020] = "junk";
-    EXPECT_EQ(ResolveShortcut(NULL, (Desktop() + "Moved client.lnk").c_str(), target), S_OK);
-    EXPECT_STREQ(target, "C:\\dvqtest\\lnk\\Old Place\\DVQ32.EXE");
-
-    RemoveDesktopShortcuts();
-    EXPECT_FALSE(FileExists(Desktop() + "Moved client.lnk"));
-    EXPECT_TRUE(FileExists(Desktop() + "Renamed chat.lnk"));
-}
-
-TEST_F(DesktopShortcutsTest, FilesThatAreNotShortcutsAreLeftAlone)
-{
     std::string garbage(300, '\0');
     for (size_t i = 0; i < garbage.size(); i++)
         garbage[i] = (char)(i * 37 + 11);
     garbage.replace(0, 4, "L\0\0\0", 4);  // a shortcut's first field, then nonsense
-    MakeFile(Desktop() + "Garbage.lnk", garbage);
-    MakeFile(Desktop() + "Empty.lnk", "");
-    MakeShortcut(Desktop() + "Solvarine.lnk", ClientExe);
-
+    MakeFile(Desktop + "Garbage.lnk", garbage);
+    MakeFile(Desktop + "Empty.lnk", "");
+    MakeShortcut(L"Notepad.lnk", OtherExe);
     char target[1020] = "junk";
-    EXPECT_TRUE(FAILED(ResolveShortcut(NULL, (Desktop() + "Garbage.lnk").c_str(), target)));
+    EXPECT_TRUE(FAILED(ResolveShortcut(NULL, (Desktop + "Garbage.lnk").c_str(), target)));
     EXPECT_STREQ(target, "");
 
+    EXPECT_EQ(RunCounted(), OwnAllocations + 3 * ResolveAllocations);
+    EXPECT_EQ(Shortcuts(), (TNames{L"Empty.lnk", L"Garbage.lnk", L"Notepad.lnk"}));
+}
+
+// A shortcut goes when its target, as recorded, is called DVQ32.EXE, in any case
+// and any folder, whatever its own name; only those at the top of the user's
+// desktop.
+TEST_F(DesktopShortcutsTest, ClientShortcutsGoWhateverTheirNames)
+{
+    const std::wstring chinese = L"\x4e2d\x6587";
+    MakeShortcut(L"Solvarine.lnk", ClientExe);
+    SetFileAttributesA((Desktop + "Solvarine.lnk").c_str(), FILE_ATTRIBUTE_READONLY);
+    MakeShortcut(L"My own chat thing.lnk", ClientExe);
+    MakeFile("C:\\dvqtest\\lnk\\Second Copy\\dvq32.exe");
+    MakeShortcut(L"Lower.lnk", "C:\\dvqtest\\lnk\\Second Copy\\dvq32.exe");
+    MakeShortcut(L"Unrelated.lnk", "C:\\dvqtest\\lnk\\Some\\Where\\Else\\DVQ32.EXE");
+    MakeShortcut(chinese + L" client.lnk", ClientExe);
+    MakeShortcut(L"Notepad.lnk", OtherExe);
+    MakeShortcut(chinese + L" other.lnk", OtherExe);
+    MakeShortcut(L"Near miss.lnk", "C:\\dvqtest\\lnk\\Solvarine\\DVQ32.EXE.bak");
+    MakeShortcut(L"Other name.lnk", "C:\\dvqtest\\lnk\\Solvarine\\DVQ32A.EXE");
+    elsewhere = {Desktop + "Sub folder", Desktop + "Folder.lnk", ShellFolder(CSIDL_STARTUP) + "\\DVQ test.lnk",
+                 ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + "\\DVQ test.lnk"};
+    const std::vector<std::string> kept = {elsewhere[0] + "\\Solvarine.lnk", elsewhere[1] + "\\Solvarine.lnk",
+                                           elsewhere[2], elsewhere[3], "C:\\dvqtest\\lnk\\Solvarine.lnk"};
+    for (const std::string &path : kept)
+        MakeShortcut(std::wstring(path.begin(), path.end()), ClientExe);
+    // Targets that moved away, one of them renamed DVQ32.EXE: Wine does not look
+    // for them, and the recorded names decide.
+    MakeFile("C:\\dvqtest\\lnk\\Old\\DVQ32.EXE");
+    MakeFile("C:\\dvqtest\\lnk\\Chat.exe");
+    MakeShortcut(L"Moved client.lnk", "C:\\dvqtest\\lnk\\Old\\DVQ32.EXE");
+    MakeShortcut(L"Renamed chat.lnk", "C:\\dvqtest\\lnk\\Chat.exe");
+    ASSERT_TRUE(MoveFileA("C:\\dvqtest\\lnk\\Old\\DVQ32.EXE", "C:\\dvqtest\\lnk\\Other\\DVQ32.EXE"));
+    ASSERT_TRUE(MoveFileA("C:\\dvqtest\\lnk\\Chat.exe", "C:\\dvqtest\\lnk\\DVQ32.EXE"));
+    char target[1020] = "";
+    EXPECT_EQ(ResolveShortcut(NULL, (Desktop + "Renamed chat.lnk").c_str(), target), S_OK);
+    EXPECT_STREQ(target, "C:\\dvqtest\\lnk\\Chat.exe");
+
     RemoveDesktopShortcuts();
-    EXPECT_EQ(DesktopShortcuts().size(), 2u);
-    EXPECT_TRUE(FileExists(Desktop() + "Garbage.lnk"));
-    EXPECT_TRUE(FileExists(Desktop() + "Empty.lnk"));
+    EXPECT_EQ(Shortcuts(), (TNames{L"Folder.lnk", L"Near miss.lnk", L"Notepad.lnk", L"Other name.lnk",
+                                   L"Renamed chat.lnk", chinese + L" other.lnk"}));
+    for (const std::string &path : kept)
+        EXPECT_TRUE(FileExists(path)) << path;
+    EXPECT_TRUE(FileExists(ClientExe));
 }
 
 TEST_F(DesktopShortcutsTest, UndeletableShortcutRunsTwentyPasses)
 {
-    MakeShortcut(Desktop() + "Solvarine A.lnk", ClientExe);
-    MakeShortcut(Desktop() + "Solvarine B.lnk", ClientExe);
-    std::vector<std::string> order = DesktopShortcuts();
-    ASSERT_EQ(order.size(), 2u);
-    HANDLE held = CreateFileA((Desktop() + order[0]).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    MakeShortcut(L"Solvarine.lnk", ClientExe);
+    HANDLE held = CreateFileA((Desktop + "Solvarine.lnk").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-
-    // Every pass finds the first one again and stops there.
+    // Every pass finds it again.
     EXPECT_EQ(RunCounted(), OwnAllocations + 20 * ResolveAllocations);
-    EXPECT_TRUE(FileExists(Desktop() + order[0]));
-    EXPECT_TRUE(FileExists(Desktop() + order[1]));
-
     CloseHandle(held);
-    RemoveDesktopShortcuts();
-    EXPECT_TRUE(DesktopShortcuts().empty());
+    EXPECT_EQ(Shortcuts(), TNames{L"Solvarine.lnk"});
 }
 
-TEST_F(DesktopShortcutsTest, NamesTheCodePageCannotHoldAreUsedByTheirShortNames)
+// The short form of the target comes back, and only when it fits; paths that do
+// not fit the buffers are skipped, never cut.
+TEST_F(DesktopShortcutsTest, PathsComeBackShortAndWholeOrNotAtAll)
 {
-    std::wstring desktop = Widen(Desktop());
-    MakeShortcutW(desktop + L"\x4e2d\x6587 client.lnk", ClientExe);
-    MakeShortcutW(desktop + L"\x4e2d\x6587 other.lnk", OtherExe);
-    ASSERT_EQ(DesktopShortcuts().size(), 2u);
-
-    RemoveDesktopShortcuts();
-    EXPECT_EQ(GetFileAttributesW((desktop + L"\x4e2d\x6587 client.lnk").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_NE(GetFileAttributesW((desktop + L"\x4e2d\x6587 other.lnk").c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-TEST_F(DesktopShortcutsTest, PathsThatDoNotFitAreSkipped)
-{
-    std::string desktop = Desktop();
+    std::string longTarget = "C:\\dvqtest\\lnk\\Long Folder Name\\DVQ32.EXE";
+    MakeFile(longTarget);
+    MakeShortcut(L"s.lnk", longTarget);
     std::string longName = std::string(40, 'n') + ".lnk";
-    MakeShortcut(desktop + "s.lnk", ClientExe);
-    MakeShortcut(desktop + longName, ClientExe);
+    MakeShortcut(std::wstring(longName.begin(), longName.end()), ClientExe);
+    char shortTarget[MAX_PATH] = "", target[1020] = "junk";
+    ASSERT_NE(GetShortPathNameA(longTarget.c_str(), shortTarget, sizeof shortTarget), 0u);
+    ASSERT_STRNE(shortTarget, longTarget.c_str());
+    EXPECT_EQ(ResolveShortcut(NULL, (Desktop + "s.lnk").c_str(), target), S_OK);
+    EXPECT_STREQ(target, shortTarget);
 
-    // The search pattern does not fit: nothing is listed.
-    WindowsPathSize = (int)(desktop.size() + strlen("*.lnk"));
+    // The shell hands over the long form: without room for it nothing comes back,
+    // and nothing is written past the buffer; with it, the short form. A link path
+    // that does not fit is not loaded.
+    for (int size : {(int)longTarget.size(), (int)longTarget.size() + 2, 16}) {
+        WindowsPathSize = size;
+        memset(target, 'x', sizeof target);
+        HRESULT result = ResolveShortcut(NULL, (Desktop + "s.lnk").c_str(), target);
+        EXPECT_EQ(std::string(target), size == (int)longTarget.size() + 2 ? shortTarget : "") << size;
+        EXPECT_EQ(SUCCEEDED(result), size == (int)longTarget.size() + 2) << size;
+        EXPECT_EQ(std::string(target + size, 16), std::string(16, 'x')) << size;
+    }
+
+    // The search pattern does not fit: nothing is listed. Then the pattern and the
+    // short name fit, the long name does not.
+    WindowsPathSize = (int)(Desktop.size() + strlen("*.lnk"));
     EXPECT_EQ(RunCounted(), OwnAllocations);
-    EXPECT_EQ(DesktopShortcuts().size(), 2u);
-
-    // The pattern and the short name fit, the long name does not.
-    WindowsPathSize = (int)(desktop.size() + longName.size());
-    ASSERT_GT(WindowsPathSize, (int)strlen(ClientExe) + 1);
+    WindowsPathSize = (int)(Desktop.size() + longName.size());
+    ASSERT_GT(WindowsPathSize, (int)longTarget.size() + 1);
     RemoveDesktopShortcuts();
-    EXPECT_EQ(DesktopShortcuts(), std::vector<std::string>{longName});
+    EXPECT_EQ(Shortcuts(), TNames{std::wstring(longName.begin(), longName.end())});
 }
 
 TEST_F(DesktopShortcutsTest, FailedAllocationsLeaveOnlyClientShortcutsDeleted)
 {
-    std::string desktop = Desktop();
     long count = ForEachAllocationFailure(
         [&] {
-            ClearDesktop();
-            MakeShortcut(desktop + "Solvarine.lnk", ClientExe);
-            MakeShortcut(desktop + "Chat.lnk", ClientExe);
-            MakeShortcut(desktop + "Notepad.lnk", OtherExe);
+            Shortcuts(true);
+            MakeShortcut(L"Solvarine.lnk", ClientExe);
+            MakeShortcut(L"Chat.lnk", ClientExe);
+            MakeShortcut(L"Notepad.lnk", OtherExe);
         },
-        [] { RemoveDesktopShortcuts(); },
+        RemoveDesktopShortcuts,
         [&](long failAt) {
-            EXPECT_TRUE(FileExists(desktop + "Notepad.lnk")) << failAt;
-            std::vector<std::string> left = DesktopShortcuts();
+            TNames left = Shortcuts();
+            EXPECT_TRUE(std::count(left.begin(), left.end(), L"Notepad.lnk")) << failAt;
             if (failAt <= OwnAllocations)
                 EXPECT_EQ(left.size(), 3u) << failAt;
             else  // the shortcut whose resolution failed may be left for that run
                 EXPECT_LE(left.size(), 2u) << failAt;
         });
     EXPECT_GT(count, OwnAllocations + 3 * ResolveAllocations);
-}
-
-TEST_F(DesktopShortcutsTest, ResolveGivesTheShortFormOfTheTarget)
-{
-    std::string longTarget = "C:\\dvqtest\\lnk\\Long Folder Name\\DVQ32.EXE";
-    MakeFile(longTarget);
-    std::string link = Desktop() + "Long.lnk";
-    MakeShortcut(link, longTarget);
-    char shortTarget[MAX_PATH] = "";
-    ASSERT_NE(GetShortPathNameA(longTarget.c_str(), shortTarget, sizeof shortTarget), 0u);
-    ASSERT_STRNE(shortTarget, longTarget.c_str());
-
-    char target[1020] = "junk";
-    ResetScratchCounters(0);
-    EXPECT_EQ(ResolveShortcut(NULL, link.c_str(), target), S_OK);
-    EXPECT_STREQ(target, shortTarget);
-    EXPECT_EQ(ScratchCounters.Allocations, ResolveAllocations);
-    EXPECT_EQ(ScratchCounters.Live, 0);
-
-    for (long failAt = 1; failAt <= ResolveAllocations; failAt++) {
-        strcpy(target, "junk");
-        ResetScratchCounters(failAt);
-        EXPECT_EQ(ResolveShortcut(NULL, link.c_str(), target), E_OUTOFMEMORY) << failAt;
-        EXPECT_STREQ(target, "") << failAt;
-        EXPECT_EQ(ScratchCounters.Live, 0) << failAt;
-    }
-    ResetScratchCounters(0);
-
-    strcpy(target, "junk");
-    EXPECT_TRUE(FAILED(ResolveShortcut(NULL, (Desktop() + "Missing.lnk").c_str(), target)));
-    EXPECT_STREQ(target, "");
-}
-
-TEST_F(DesktopShortcutsTest, ResolveNeverHandsBackACutPath)
-{
-    std::string link = Desktop() + "Solvarine.lnk";
-    MakeShortcut(link, ClientExe);
-    char target[64];
-
-    // The target does not fit the path buffers: nothing comes back, and nothing is
-    // written past them.
-    WindowsPathSize = (int)strlen(ClientExe);
-    memset(target, 'x', sizeof target);
-    EXPECT_TRUE(FAILED(ResolveShortcut(NULL, link.c_str(), target)));
-    EXPECT_EQ(target[0], '\0');
-    for (int i = WindowsPathSize; i < (int)sizeof target; i++)
-        ASSERT_EQ(target[i], 'x') << i;
-
-    // The shell hands over the long form, which must fit; the short one comes back.
-    char shortClient[MAX_PATH] = "";
-    ASSERT_NE(GetShortPathNameA(ClientExe, shortClient, sizeof shortClient), 0u);
-    WindowsPathSize = (int)strlen(ClientExe) + 2;
-    EXPECT_EQ(ResolveShortcut(NULL, link.c_str(), target), S_OK);
-    EXPECT_STREQ(target, shortClient);
-
-    // The link's own path does not fit the wide buffer.
-    WindowsPathSize = 16;
-    strcpy(target, "junk");
-    EXPECT_TRUE(FAILED(ResolveShortcut(NULL, link.c_str(), target)));
-    EXPECT_STREQ(target, "");
 }
 
 }  // namespace
