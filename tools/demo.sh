@@ -21,9 +21,6 @@ rm -rf "$prefix" "$prefix.lock" "$screenshots"
 run() { sh tools/wine-run.sh "$prefix" "$@"; }
 
 echo "== A fresh demo machine: $prefix"
-# Wine draws the frames and captions of its windows itself (there may be no window
-# manager, as under Xvfb), so that the pictures show the boxes' captions.
-run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 run "$build/seed.exe" install
 
 echo

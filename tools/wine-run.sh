@@ -19,15 +19,18 @@ home_links() {
     done
     return 1
 }
-if [ ! -f "$prefix/.ready" ] || home_links; then
+if [ ! -f "$prefix/.dvq-ready" ] || home_links; then
     mkdir -p "$(dirname "$prefix")"
     (
         flock 9
-        if [ ! -f "$prefix/.ready" ]; then
+        if [ ! -f "$prefix/.dvq-ready" ]; then
             rm -rf "$prefix"
             wineboot -i >/dev/null 2>&1
+            # Windows not managed by an X window manager: there is none under Xvfb,
+            # and Wine would wait for one at every window that is hidden.
+            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
             wineserver -w
-            touch "$prefix/.ready"
+            touch "$prefix/.dvq-ready"
         fi
         for folder in "$prefix"/drive_c/users/*/*; do
             if [ -L "$folder" ]; then rm -f "$folder" && mkdir -p "$folder"; fi
