@@ -90,53 +90,6 @@ void RestoreValue(const TStringValue &value)
     RegCloseKey(handle);
 }
 
-std::string ReadWholeFile(const std::string &path)
-{
-    std::string content;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
-                              NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return content;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, NULL) && read > 0)
-        content.append(buffer, read);
-    CloseHandle(file);
-    return content;
-}
-
-// A process owning a window of the client's class, logging to a file whether it
-// received WM_CLOSE.
-std::string StartFakeClient()
-{
-    std::string log = FreshDir("e2e-client") + "client.log";
-    std::string line = "\"" + ProgramDir() + "fakeclient.exe\" " + log;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    EXPECT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process));
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    for (int i = 0; i < 500 && FindWindowA("SolvarineMainWndClass", NULL) == NULL; i++)
-        Sleep(20);
-    EXPECT_NE(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
-    return log;
-}
-
-// Ends the fake client and tells whether it received WM_CLOSE before.
-bool FakeClientWasClosed(const std::string &log)
-{
-    HWND window = FindWindowA("SolvarineMainWndClass", NULL);
-    if (window != NULL)
-        PostMessageA(window, WM_APP, 0, 0);
-    for (int i = 0; i < 500 && FindWindowA("SolvarineMainWndClass", NULL) != NULL; i++)
-        Sleep(20);
-    EXPECT_EQ(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
-    std::string text = ReadWholeFile(log);
-    DeleteTree("C:\\dvqtest\\e2e-client");
-    return text.find("WM_CLOSE") != std::string::npos;
-}
-
 // The lines of a full inventory without those at the locations given.
 std::vector<std::string> Without(const std::vector<std::string> &lines, const std::vector<std::string> &locations)
 {

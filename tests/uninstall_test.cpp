@@ -31,42 +31,6 @@ std::string Refused(const std::string &directory)
            "\nThe un-installer cannot remove this directory.  You will need to un-install Solvarine manually.";
 }
 
-// The fake client: a process owning a window of the client's class, logging to
-// a file whether it received WM_CLOSE.
-std::string StartFakeClient()
-{
-    std::string log = FreshDir("fakeclient") + "client.log";
-    std::string line = "\"" + ProgramDir() + "fakeclient.exe\" " + log;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    EXPECT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process));
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    for (int i = 0; i < 500 && FindWindowA("SolvarineMainWndClass", NULL) == NULL; i++)
-        Sleep(20);
-    EXPECT_NE(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
-    return log;
-}
-
-// Ends the fake client and tells whether it received WM_CLOSE. A message posted
-// now is handled after any WM_CLOSE posted before it.
-bool FakeClientWasClosed(const std::string &log)
-{
-    HWND window = FindWindowA("SolvarineMainWndClass", NULL);
-    if (window != NULL)
-        PostMessageA(window, WM_APP, 0, 0);
-    for (int i = 0; i < 500 && FindWindowA("SolvarineMainWndClass", NULL) != NULL; i++)
-        Sleep(20);
-    EXPECT_EQ(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
-    HANDLE file = CreateFileA(log.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    char text[256] = "";
-    DWORD read = 0;
-    ReadFile(file, text, sizeof text - 1, &read, NULL);
-    CloseHandle(file);
-    return strstr(text, "WM_CLOSE") != NULL;
-}
-
 struct UninstallTest : ::testing::Test {
     std::string install;   // C:\dvqtest\flow\Solvarine\ with the client's files
     std::string exePath;

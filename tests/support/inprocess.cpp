@@ -1,5 +1,6 @@
 #include "tests/support/inprocess.h"
 #include "flow/uninstall.h"
+#include "tests/support/machine.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -43,4 +44,31 @@ std::vector<TBox> RunUninstallHere(const std::vector<std::string> &answers)
     CloseHandle(thread);
     CloseHandle(done);
     return script.seen;
+}
+
+std::string StartFakeClient()
+{
+    std::string log = FreshDir("fakeclient") + "client.log";
+    std::string line = "\"" + ProgramDir() + "fakeclient.exe\" " + log;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    EXPECT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 500 && FindWindowA("SolvarineMainWndClass", NULL) == NULL; i++)
+        Sleep(20);
+    EXPECT_NE(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
+    return log;
+}
+
+bool FakeClientWasClosed(const std::string &log)
+{
+    HWND window = FindWindowA("SolvarineMainWndClass", NULL);
+    if (window != NULL)
+        PostMessageA(window, WM_APP, 0, 0);
+    for (int i = 0; i < 500 && FindWindowA("SolvarineMainWndClass", NULL) != NULL; i++)
+        Sleep(20);
+    EXPECT_EQ(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
+    return ReadWholeFile(log).find("WM_CLOSE") != std::string::npos;
 }

@@ -14,3 +14,11 @@ std::string UninstallerCommand();
 // Runs the un-installer's run with this program's string table and returns the
 // boxes it showed, each answered from answers. Expects its exit code to be 0.
 std::vector<TBox> RunUninstallHere(const std::vector<std::string> &answers);
+
+// Starts the fake client: a process owning a window of the client's class, logging
+// to a file whether it received WM_CLOSE. Returns the log's path.
+std::string StartFakeClient();
+
+// Ends the fake client and tells whether it received WM_CLOSE before. A message
+// posted now is handled after any WM_CLOSE posted before it.
+bool FakeClientWasClosed(const std::string &log);

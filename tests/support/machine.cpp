@@ -176,3 +176,18 @@ long ForEachAllocationFailure(const std::function<void()> &setUp, const std::fun
     }
     return count;
 }
+
+std::string ReadWholeFile(const std::string &path)
+{
+    std::string content;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                              NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, NULL) && read > 0)
+        content.append(buffer, read);
+    CloseHandle(file);
+    return content;
+}

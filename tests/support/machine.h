@@ -34,3 +34,6 @@ std::string GetExePath();
 // fails if a scratch block is still held. Returns the number of allocations.
 long ForEachAllocationFailure(const std::function<void()> &setUp, const std::function<void()> &action,
                               const std::function<void(long failAt)> &check);
+
+// The whole content of a file, or "" when it cannot be read.
+std::string ReadWholeFile(const std::string &path);
