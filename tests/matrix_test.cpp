@@ -14,8 +14,6 @@
 
 namespace {
 
-const char *const NotFound = "Solvarine was not found on this computer.";
-const char *const Removed = "Solvarine has been removed from this computer.";
 const char *const RefusedStart = "Solvarine was found in the directory ";
 
 struct MatrixTest : ::testing::Test {

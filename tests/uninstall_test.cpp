@@ -1,7 +1,6 @@
 // The run of the real un-installer, with real message boxes answered by the box
 // driver, a fake running client, and the run inside this process where icons and
 // scratch memory can be checked.
-#include "common/scratch.h"
 #include "testtools/boxdriver.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/machine.h"
@@ -9,10 +8,6 @@
 
 namespace {
 
-const char *const NotFound = "Solvarine was not found on this computer.";
-const char *const Running = "You cannot run un-install while Solvarine is running.\n"
-                            "Do you wish to shut Solvarine down and continue un-installing?";
-const char *const Removed = "Solvarine has been removed from this computer.";
 
 std::string Confirm(const std::string &path)
 {
@@ -188,27 +183,6 @@ TEST_F(UninstallTest, ConfirmationIcons)
     EXPECT_EQ(boxes[0].icon, "question");
     EXPECT_EQ(boxes[1].icon, "stop");
     ExpectUnchanged(exePath);
-}
-
-TEST_F(UninstallTest, EveryFailedAllocationBeforeRemovalEndsSafely)
-{
-    // Answering Yes then No runs every allocation of the run before the removal.
-    ResetScratchCounters(0);
-    RunUninstallHere({"Yes", "No"});
-    long allocations = ScratchCounters.Allocations;
-    ASSERT_GE(allocations, 5);
-    for (long failAt = 1; failAt <= allocations; failAt++) {
-        ResetScratchCounters(failAt);
-        std::vector<TBox> boxes = RunUninstallHere({"Yes", "No"});
-        EXPECT_EQ(ScratchCounters.Live, 0) << "allocation " << failAt;
-        ResetScratchCounters(0);
-        ExpectUnchanged(exePath);
-        ASSERT_LE(boxes.size(), 2u) << DescribeBoxes(boxes);
-        if (!boxes.empty() && boxes[0].text != Confirm(exePath)) {
-            EXPECT_TRUE(boxes[0].text == NotFound || boxes[0].text == Refused(install))
-                << "allocation " << failAt << ": " << DescribeBoxes(boxes);
-        }
-    }
 }
 
 }  // namespace

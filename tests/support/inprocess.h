@@ -4,6 +4,12 @@
 #pragma once
 #include "testtools/boxdriver.h"
 
+// Texts of the program's message boxes that take no arguments.
+const char *const NotFound = "Solvarine was not found on this computer.";
+const char *const Running = "You cannot run un-install while Solvarine is running.\n"
+                            "Do you wish to shut Solvarine down and continue un-installing?";
+const char *const Removed = "Solvarine has been removed from this computer.";
+
 // The folder of the test program, where the un-installer and the test tools are
 // built; with its trailing backslash.
 std::string ProgramDir();
