@@ -100,3 +100,24 @@ bool IsPlainName(const char *name, size_t length)
     }
     return length > 0 && !onlyDotsAndSpaces;
 }
+
+// The length of the string in a fixed field of capacity bytes; capacity when the
+// field holds no terminator.
+static size_t FieldLength(const char *field, size_t capacity)
+{
+    size_t length = 0;
+    while (length < capacity && field[length] != '\0')
+        length++;
+    return length;
+}
+
+const char *EntryName(const WIN32_FIND_DATAA *entry)
+{
+    size_t length = FieldLength(entry->cFileName, sizeof entry->cFileName);
+    if (length < sizeof entry->cFileName && IsPlainName(entry->cFileName, length))
+        return entry->cFileName;
+    length = FieldLength(entry->cAlternateFileName, sizeof entry->cAlternateFileName);
+    if (length < sizeof entry->cAlternateFileName && IsPlainName(entry->cAlternateFileName, length))
+        return entry->cAlternateFileName;
+    return NULL;
+}

@@ -4,6 +4,7 @@
 // and is never truncated.
 #pragma once
 #include <stddef.h>
+#include <windows.h>
 
 // A drive letter, a colon and a backslash at the start: the only form that no
 // current drive or directory can change the meaning of.
@@ -27,3 +28,8 @@ bool JoinPath(char *out, size_t outSize, const char *a, const char *b,
 // listing can turn characters of other scripts into "?" or, by best fit, into
 // "\" or "."; such names fail here.
 bool IsPlainName(const char *name, size_t length);
+
+// The name to reach a listed entry by: its long name when that is plain, else its
+// short name when that is; null when neither is (the entries "." and ".." among
+// them). A field without its terminator is never taken. No C run-time function.
+const char *EntryName(const WIN32_FIND_DATAA *entry);

@@ -176,10 +176,8 @@ int WalkStack(char *block, int *count, int argc, char *argv[], int firstPattern,
             // A name that did not come through the ANSI conversion intact ("?" for
             // a character the code page lacks, or a best-fit separator or dot that
             // would lead out of the tree) is reached by its short name.
-            const char *name = entry.cFileName;
-            if (!IsPlainName(name, lstrlenA(name)))
-                name = entry.cAlternateFileName;
-            if (!IsPlainName(name, lstrlenA(name)) || !BuildPath(child, sizeof child, directory, name, "\\") ||
+            const char *name = EntryName(&entry);
+            if (name == NULL || !BuildPath(child, sizeof child, directory, name, "\\") ||
                 PushDir(child, block, count) != 0) {
                 FindClose(found);
                 return 0;

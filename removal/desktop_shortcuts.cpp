@@ -99,10 +99,8 @@ static bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry
 {
     if (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return false;
-    const char *name = entry->cFileName;
-    if (!IsPlainName(name, strlen(name)))
-        name = entry->cAlternateFileName;
-    return IsPlainName(name, strlen(name)) && JoinPath(shortcut, size, desktop, "\\", name);
+    const char *name = EntryName(entry);
+    return name != NULL && JoinPath(shortcut, size, desktop, "\\", name);
 }
 
 // One pass: lists the desktop's shortcuts from the start and copies the first one

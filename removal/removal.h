@@ -4,7 +4,8 @@
 #include <windows.h>
 #include "findfile/findfile.h"
 
-// Clears the file's attributes, then deletes it; both results are ignored.
+// Clears the file's attributes, then deletes it; both results are ignored. A
+// path that is not absolute (a drive, a colon and a backslash) is left alone.
 void ForceDeleteFile(const char *path);
 
 void RemoveBrowserPlugin();
@@ -21,7 +22,8 @@ void RemoveInstallDirectory();
 HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath);
 
 // Deletes directory (a full path ending with a backslash) with everything in it,
-// in repeated passes of the walker.
+// in repeated passes of the walker. A drive's root, a relative path, or one
+// through "." or ".." is left alone.
 void RemoveDirectoryTree(const char *directory);
 
 // The walker's callback for those passes: deletes the entry. Always returns 1.

@@ -9,29 +9,6 @@
 // below the top thus goes completely, the top with it.
 static const int TreePasses = 12;
 
-// The length of the string in a fixed field of capacity bytes; capacity when the
-// field holds no terminator.
-static size_t FieldLength(const char *field, size_t capacity)
-{
-    const char *end = (const char *)memchr(field, '\0', capacity);
-    return end != NULL ? (size_t)(end - field) : capacity;
-}
-
-// The name to delete the entry by: its long name, or its short name when the long
-// one did not come through the ANSI conversion intact. Null for the entries "."
-// and "..", which name the directory being listed and its parent, and for an entry
-// that has no usable name.
-static const char *EntryName(const WIN32_FIND_DATAA *entry)
-{
-    size_t length = FieldLength(entry->cFileName, sizeof entry->cFileName);
-    if (length < sizeof entry->cFileName && IsPlainName(entry->cFileName, length))
-        return entry->cFileName;
-    length = FieldLength(entry->cAlternateFileName, sizeof entry->cAlternateFileName);
-    if (length < sizeof entry->cAlternateFileName && IsPlainName(entry->cAlternateFileName, length))
-        return entry->cAlternateFileName;
-    return NULL;
-}
-
 // True for a directory that the removal may act in: a drive, a colon and a
 // backslash, then one or more plain names each followed by a backslash. A drive's
 // root, a relative path, a path without its trailing backslash (whose walk would
