@@ -4,7 +4,8 @@
 set -e
 cd "$(dirname "$0")/.."
 sh tools/setup.sh
-cmake --preset mingw >/dev/null
+. tools/arch.sh
+cmake --preset "$DVQ_PRESET" >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
 . tools/xvfb-ensure.sh
 out=build/bench-output.txt

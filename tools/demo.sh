@@ -10,7 +10,8 @@ set -e
 cd "$(dirname "$0")/.."
 build=${DVQ_BUILD:-build}
 sh tools/setup.sh
-cmake --preset mingw -B "$build" >/dev/null
+. tools/arch.sh
+cmake --preset "$DVQ_PRESET" -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target DVQRMV32 boxdriver_tool seed_tool >/dev/null
 . tools/xvfb-ensure.sh
 

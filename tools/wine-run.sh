@@ -6,7 +6,8 @@ set -e
 prefix=$1
 shift
 export WINEPREFIX="$prefix"
-export WINEARCH=win32
+. "$(dirname "$0")/arch.sh"
+wine=${WINELOADER:-wine}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Gecko or Mono: nothing may be downloaded, and nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -25,10 +26,10 @@ if [ ! -f "$prefix/.dvq-ready" ] || home_links; then
         flock 9
         if [ ! -f "$prefix/.dvq-ready" ]; then
             rm -rf "$prefix"
-            wineboot -i >/dev/null 2>&1
+            "$wine" wineboot -i >/dev/null 2>&1
             # Windows not managed by an X window manager: there is none under Xvfb,
             # and Wine would wait for one at every window that is hidden.
-            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+            "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
             wineserver -w
             touch "$prefix/.dvq-ready"
         fi
@@ -37,4 +38,4 @@ if [ ! -f "$prefix/.dvq-ready" ] || home_links; then
         done
     ) 9>"$prefix.lock"
 fi
-exec wine "$@"
+exec "$wine" "$@"

@@ -99,7 +99,7 @@ int Walk(std::vector<std::string> args, TFindFileResultBlock *result, TCalls *ca
 TEST_F(FindFileExportTest, OrdinalOneIsTheOnlyExportAndNamesFindFile)
 {
     BYTE *image = (BYTE *)Module;
-    IMAGE_NT_HEADERS32 *nt = (IMAGE_NT_HEADERS32 *)(image + ((IMAGE_DOS_HEADER *)image)->e_lfanew);
+    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(image + ((IMAGE_DOS_HEADER *)image)->e_lfanew);
     IMAGE_DATA_DIRECTORY directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     ASSERT_NE(directory.Size, 0u);
     IMAGE_EXPORT_DIRECTORY *exports = (IMAGE_EXPORT_DIRECTORY *)(image + directory.VirtualAddress);

@@ -3,13 +3,21 @@
 
 namespace {
 
-IMAGE_NT_HEADERS32 *NtHeaders(BYTE *image)
+// The image's pointer-sized relocation: the module is built for the caller's own
+// architecture.
+#ifdef _WIN64
+const int kPointerRelocation = IMAGE_REL_BASED_DIR64;
+#else
+const int kPointerRelocation = IMAGE_REL_BASED_HIGHLOW;
+#endif
+
+IMAGE_NT_HEADERS *NtHeaders(BYTE *image)
 {
     IMAGE_DOS_HEADER *dos = (IMAGE_DOS_HEADER *)image;
     if (dos->e_magic != IMAGE_DOS_SIGNATURE)
         return NULL;
-    IMAGE_NT_HEADERS32 *nt = (IMAGE_NT_HEADERS32 *)(image + dos->e_lfanew);
-    if (nt->Signature != IMAGE_NT_SIGNATURE || nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(image + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE || nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC)
         return NULL;
     return nt;
 }
@@ -29,24 +37,24 @@ bool ReadWholeFile(const std::string &path, std::vector<BYTE> *contents)
 
 // The file offset of an image address in the file's raw section data; 0 when the
 // address lies in no section's raw data.
-DWORD FileOffsetOf(IMAGE_NT_HEADERS32 *nt, DWORD rva)
+DWORD FileOffsetOf(IMAGE_NT_HEADERS *nt, DWORD rva)
 {
     IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; i++, section++)
-        if (rva >= section->VirtualAddress && rva + 4 <= section->VirtualAddress + section->SizeOfRawData)
+        if (rva >= section->VirtualAddress && rva + sizeof(ULONG_PTR) <= section->VirtualAddress + section->SizeOfRawData)
             return section->PointerToRawData + (rva - section->VirtualAddress);
     return 0;
 }
 
 // Makes the whole image writable while it is fixed up, then gives every section
 // the protection its flags ask for, and the headers read-only.
-bool MakeWritable(BYTE *image, IMAGE_NT_HEADERS32 *nt)
+bool MakeWritable(BYTE *image, IMAGE_NT_HEADERS *nt)
 {
     DWORD old;
     return VirtualProtect(image, nt->OptionalHeader.SizeOfImage, PAGE_EXECUTE_READWRITE, &old) != FALSE;
 }
 
-void RestoreProtection(BYTE *image, IMAGE_NT_HEADERS32 *nt)
+void RestoreProtection(BYTE *image, IMAGE_NT_HEADERS *nt)
 {
     DWORD old;
     VirtualProtect(image, nt->OptionalHeader.SizeOfHeaders, PAGE_READONLY, &old);
@@ -65,9 +73,9 @@ void RestoreProtection(BYTE *image, IMAGE_NT_HEADERS32 *nt)
 
 typedef bool (*TRelocationVisitor)(BYTE *image, DWORD rva, void *context);
 
-// Calls visit for every 32-bit relocation of the image; false when a relocation
+// Calls visit for every pointer relocation of the image; false when a relocation
 // of another kind is found or visit returns false.
-bool ForEachRelocation(BYTE *image, IMAGE_NT_HEADERS32 *nt, TRelocationVisitor visit, void *context)
+bool ForEachRelocation(BYTE *image, IMAGE_NT_HEADERS *nt, TRelocationVisitor visit, void *context)
 {
     IMAGE_DATA_DIRECTORY directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
     BYTE *at = image + directory.VirtualAddress;
@@ -82,7 +90,7 @@ bool ForEachRelocation(BYTE *image, IMAGE_NT_HEADERS32 *nt, TRelocationVisitor v
             int type = entries[i] >> 12;
             if (type == IMAGE_REL_BASED_ABSOLUTE)
                 continue;
-            if (type != IMAGE_REL_BASED_HIGHLOW ||
+            if (type != kPointerRelocation ||
                 !visit(image, block->VirtualAddress + (entries[i] & 0xFFF), context))
                 return false;
         }
@@ -99,22 +107,22 @@ bool TakeFirst(BYTE *, DWORD rva, void *context)
 
 bool AddDelta(BYTE *image, DWORD rva, void *context)
 {
-    *(DWORD *)(image + rva) += *(DWORD *)context;
+    *(ULONG_PTR *)(image + rva) += *(ULONG_PTR *)context;
     return true;
 }
 
 // Applies the base relocations when the image lies away from its preferred base
 // and the loader has not applied them. Which of the two is told by the first
 // relocated word: still as in the file, or moved by the difference of the bases.
-bool Relocate(BYTE *image, IMAGE_NT_HEADERS32 *nt, const std::string &path, std::string *error)
+bool Relocate(BYTE *image, IMAGE_NT_HEADERS *nt, const std::string &path, std::string *error)
 {
     std::vector<BYTE> file;
-    IMAGE_NT_HEADERS32 *fileNt = NULL;
+    IMAGE_NT_HEADERS *fileNt = NULL;
     if (!ReadWholeFile(path, &file) || (fileNt = NtHeaders(file.data())) == NULL) {
         *error = "the module file cannot be read";
         return false;
     }
-    DWORD delta = (DWORD)(ULONG_PTR)image - fileNt->OptionalHeader.ImageBase;
+    ULONG_PTR delta = (ULONG_PTR)image - (ULONG_PTR)fileNt->OptionalHeader.ImageBase;
     if (delta == 0)
         return true;
     if (nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size == 0) {
@@ -124,12 +132,12 @@ bool Relocate(BYTE *image, IMAGE_NT_HEADERS32 *nt, const std::string &path, std:
     DWORD first = 0;
     ForEachRelocation(image, nt, TakeFirst, &first);
     DWORD offset = FileOffsetOf(fileNt, first);
-    if (first == 0 || offset == 0 || offset + 4 > file.size()) {
+    if (first == 0 || offset == 0 || offset + sizeof(ULONG_PTR) > file.size()) {
         *error = "the first relocation cannot be found in the file";
         return false;
     }
-    DWORD inFile = *(DWORD *)(file.data() + offset);
-    DWORD inMemory = *(DWORD *)(image + first);
+    ULONG_PTR inFile = *(ULONG_PTR *)(file.data() + offset);
+    ULONG_PTR inMemory = *(ULONG_PTR *)(image + first);
     if (inMemory == inFile + delta)
         return true;  // relocated by the loader
     if (inMemory != inFile) {
@@ -145,7 +153,7 @@ bool Relocate(BYTE *image, IMAGE_NT_HEADERS32 *nt, const std::string &path, std:
 
 // Fills the import address tables that the loader left unbound (each entry still
 // equal to its lookup-table entry).
-bool BindImports(BYTE *image, IMAGE_NT_HEADERS32 *nt, std::string *error)
+bool BindImports(BYTE *image, IMAGE_NT_HEADERS *nt, std::string *error)
 {
     IMAGE_DATA_DIRECTORY directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (directory.Size == 0)
@@ -157,8 +165,8 @@ bool BindImports(BYTE *image, IMAGE_NT_HEADERS32 *nt, std::string *error)
             *error = std::string("no lookup table for the imports from ") + dllName;
             return false;
         }
-        IMAGE_THUNK_DATA32 *lookup = (IMAGE_THUNK_DATA32 *)(image + import->OriginalFirstThunk);
-        IMAGE_THUNK_DATA32 *address = (IMAGE_THUNK_DATA32 *)(image + import->FirstThunk);
+        IMAGE_THUNK_DATA *lookup = (IMAGE_THUNK_DATA *)(image + import->OriginalFirstThunk);
+        IMAGE_THUNK_DATA *address = (IMAGE_THUNK_DATA *)(image + import->FirstThunk);
         if (lookup->u1.AddressOfData == 0 || address->u1.Function != lookup->u1.AddressOfData)
             continue;  // nothing to bind, or bound by the loader
         HMODULE dll = LoadLibraryA(dllName);
@@ -168,8 +176,8 @@ bool BindImports(BYTE *image, IMAGE_NT_HEADERS32 *nt, std::string *error)
         }
         for (; lookup->u1.AddressOfData != 0; lookup++, address++) {
             FARPROC function;
-            if (IMAGE_SNAP_BY_ORDINAL32(lookup->u1.Ordinal)) {
-                function = GetProcAddress(dll, MAKEINTRESOURCEA(IMAGE_ORDINAL32(lookup->u1.Ordinal)));
+            if (IMAGE_SNAP_BY_ORDINAL(lookup->u1.Ordinal)) {
+                function = GetProcAddress(dll, MAKEINTRESOURCEA(IMAGE_ORDINAL(lookup->u1.Ordinal)));
             } else {
                 IMAGE_IMPORT_BY_NAME *byName = (IMAGE_IMPORT_BY_NAME *)(image + lookup->u1.AddressOfData);
                 function = GetProcAddress(dll, (const char *)byName->Name);
@@ -178,7 +186,7 @@ bool BindImports(BYTE *image, IMAGE_NT_HEADERS32 *nt, std::string *error)
                 *error = std::string("an import from ") + dllName + " is missing";
                 return false;
             }
-            address->u1.Function = (DWORD)(ULONG_PTR)function;
+            address->u1.Function = (ULONG_PTR)function;
         }
     }
     return true;
@@ -194,9 +202,9 @@ HMODULE LoadModuleForCall(const std::string &path, std::string *error)
         return NULL;
     }
     BYTE *image = (BYTE *)module;
-    IMAGE_NT_HEADERS32 *nt = NtHeaders(image);
+    IMAGE_NT_HEADERS *nt = NtHeaders(image);
     if (nt == NULL) {
-        *error = "not a 32-bit PE image";
+        *error = "not a PE image of this architecture";
         FreeLibrary(module);
         return NULL;
     }
