@@ -8,6 +8,27 @@ bool IsAbsolutePath(const char *path)
     return letter >= 'A' && letter <= 'Z' && path[1] == ':' && path[2] == '\\';
 }
 
+// The length of the plain name at path, up to the next backslash; 0 when there is
+// no backslash or the name is not plain.
+static size_t NameBeforeBackslash(const char *path)
+{
+    size_t length = 0;
+    while (path[length] != '\0' && path[length] != '\\')
+        length += IsDBCSLeadByte((BYTE)path[length]) && path[length + 1] != '\0' ? 2 : 1;
+    return path[length] == '\\' && IsPlainName(path, length) ? length : 0;
+}
+
+size_t FullPathRootLength(const char *path)
+{
+    if (IsAbsolutePath(path))
+        return 3;
+    if (path[0] != '\\' || path[1] != '\\')
+        return 0;
+    size_t server = NameBeforeBackslash(path + 2);
+    size_t share = server > 0 ? NameBeforeBackslash(path + 3 + server) : 0;
+    return share > 0 ? 4 + server + share : 0;
+}
+
 // Copies the count bytes at from into out as a string; false when they do not fit.
 static bool CopyPiece(char *out, size_t outSize, const char *from, size_t count)
 {
@@ -83,13 +104,15 @@ bool JoinPath(char *out, size_t outSize, const char *a, const char *b, const cha
 bool IsPlainName(const char *name, size_t length)
 {
     bool onlyDotsAndSpaces = true;
+    bool trimmedEnd = false;
     for (size_t i = 0; i < length; i++) {
         unsigned char c = (unsigned char)name[i];
         if (IsDBCSLeadByte(c) && i + 1 < length) {
             i++;
-            onlyDotsAndSpaces = false;
+            onlyDotsAndSpaces = trimmedEnd = false;
             continue;
         }
+        trimmedEnd = c == '.' || c == ' ';
         if (c < 32)
             return false;
         for (const char *bad = "\\/:*?\"<>|"; *bad != '\0'; bad++)
@@ -98,26 +121,5 @@ bool IsPlainName(const char *name, size_t length)
         if (c != '.' && c != ' ')
             onlyDotsAndSpaces = false;
     }
-    return length > 0 && !onlyDotsAndSpaces;
-}
-
-// The length of the string in a fixed field of capacity bytes; capacity when the
-// field holds no terminator.
-static size_t FieldLength(const char *field, size_t capacity)
-{
-    size_t length = 0;
-    while (length < capacity && field[length] != '\0')
-        length++;
-    return length;
-}
-
-const char *EntryName(const WIN32_FIND_DATAA *entry)
-{
-    size_t length = FieldLength(entry->cFileName, sizeof entry->cFileName);
-    if (length < sizeof entry->cFileName && IsPlainName(entry->cFileName, length))
-        return entry->cFileName;
-    length = FieldLength(entry->cAlternateFileName, sizeof entry->cAlternateFileName);
-    if (length < sizeof entry->cAlternateFileName && IsPlainName(entry->cAlternateFileName, length))
-        return entry->cAlternateFileName;
-    return NULL;
+    return length > 0 && !onlyDotsAndSpaces && !trimmedEnd;
 }

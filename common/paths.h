@@ -4,11 +4,15 @@
 // and is never truncated.
 #pragma once
 #include <stddef.h>
-#include <windows.h>
 
 // A drive letter, a colon and a backslash at the start: the only form that no
 // current drive or directory can change the meaning of.
 bool IsAbsolutePath(const char *path);
+
+// The length of a full path's root: 3 for "X:\", the length of "\\server\share\"
+// for a share (server and share plain names); 0 for any other path, among them
+// the device forms "\\?\" and "\\.\".
+size_t FullPathRootLength(const char *path);
 
 // Splits like _splitpath: drive is the letter and colon at the start (or empty),
 // dir runs to the last backslash or slash inclusive, fname to the last dot, ext
@@ -23,13 +27,9 @@ bool JoinPath(char *out, size_t outSize, const char *a, const char *b,
 
 // True when the length bytes at name are one name that the file API takes as it
 // stands: not empty, no separator, wildcard, colon, quote, angle bracket, bar or
-// control character, and not made only of dots and spaces (".", ".." and "..."
-// would name the directory itself or one above it). The ANSI conversion of a
+// control character, not made only of dots and spaces (".", ".." and "..." would
+// name the directory itself or one above it), and not ending with a dot or a
+// space (the API trims them, and would name another entry). The ANSI conversion of a
 // listing can turn characters of other scripts into "?" or, by best fit, into
 // "\" or "."; such names fail here.
 bool IsPlainName(const char *name, size_t length);
-
-// The name to reach a listed entry by: its long name when that is plain, else its
-// short name when that is; null when neither is (the entries "." and ".." among
-// them). A field without its terminator is never taken. No C run-time function.
-const char *EntryName(const WIN32_FIND_DATAA *entry);

@@ -6,3 +6,6 @@
 // allocator: the item-ID list is obtained, turned into a path and freed. False when
 // the folder cannot be had or its path does not fit size bytes.
 bool GetShellFolderPath(IMalloc *shellMalloc, int csidl, char *path, size_t size);
+
+// The same in wide characters, into path (size characters).
+bool GetShellFolderPathW(IMalloc *shellMalloc, int csidl, WCHAR *path, size_t size);

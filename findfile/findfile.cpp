@@ -3,6 +3,7 @@
 // the C run-time library: only Win32 calls and the loops below.
 #include "findfile/findfile.h"
 #include "findfile/dirstack.h"
+#include "common/entryname.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 
@@ -131,6 +132,39 @@ int ReadOptions(int argc, char *argv[], TWalkOptions *options, char *block, int 
     return k;
 }
 
+// Pushes the subdirectories of directory, listed in wide characters so that each
+// is entered by a name that really names it: its long name when that converts to
+// the ANSI code page exactly, else its short name. One that has neither (a name
+// outside the code page on a volume without short names) cannot be named by the
+// ANSI API and is passed over. Links and names beginning with "." are never
+// entered. False when the stack is full or a path does not fit (child is scratch
+// of DirSlotSize bytes).
+bool PushSubdirectories(const char *directory, char *child, char *block, int *count)
+{
+    WCHAR search[DirSlotSize];
+    char name[DirSlotSize];
+    // The listing must fit MAX_PATH as "directory\*.*" would.
+    int used = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, directory, -1, search, DirSlotSize);
+    if (used <= 0 || used + 3 > DirSlotSize)
+        return false;
+    search[used - 1] = L'*';
+    search[used] = 0;
+    WIN32_FIND_DATAW entry;
+    HANDLE found = FindFirstFileW(search, &entry);
+    if (found == INVALID_HANDLE_VALUE)
+        return true;
+    bool pushed = true;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || entry.cFileName[0] == L'.' ||
+            (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            !GetReachableName(&entry, name, (int)sizeof name))
+            continue;
+        pushed = BuildPath(child, DirSlotSize, directory, name, "\\") && PushDir(child, block, count) == 0;
+    } while (pushed && FindNextFileW(found, &entry));
+    FindClose(found);
+    return pushed;
+}
+
 // Searches the directories on the stack until it is empty, the callback stops the
 // walk or the first match ends it (1), or a directory that must be searched cannot
 // be: the stack is full or its path does not fit MAX_PATH (0).
@@ -164,26 +198,8 @@ int WalkStack(char *block, int *count, int argc, char *argv[], int firstPattern,
         }
         if (options->NoDescent)
             continue;
-        if (!BuildPath(search, sizeof search, directory, "*.*"))
+        if (!PushSubdirectories(directory, child, block, count))
             return 0;
-        HANDLE found = FindFirstFileA(search, &entry);
-        if (found == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || entry.cFileName[0] == '.' ||
-                (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                continue;
-            // A name that did not come through the ANSI conversion intact ("?" for
-            // a character the code page lacks, or a best-fit separator or dot that
-            // would lead out of the tree) is reached by its short name.
-            const char *name = EntryName(&entry);
-            if (name == NULL || !BuildPath(child, sizeof child, directory, name, "\\") ||
-                PushDir(child, block, count) != 0) {
-                FindClose(found);
-                return 0;
-            }
-        } while (FindNextFileA(found, &entry));
-        FindClose(found);
     }
     return 1;
 }

@@ -1,4 +1,5 @@
 #include "removal/removal.h"
+#include "common/entryname.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 #include "common/shellfolder.h"
@@ -91,16 +92,16 @@ static bool IsClientTarget(const char *targetPath)
 }
 
 // The full path of a listed shortcut into shortcut, size bytes. An entry whose
-// name did not come through the ANSI conversion intact ("?" for a character the
-// code page lacks, or a best-fit separator or dot that would lead off the
-// desktop) is named by its short name; false when that will not do either, when
-// the entry is a directory, or when the path does not fit.
+// name did not come through the ANSI conversion exactly ("?" for a character the
+// code page lacks, or a best-fit look-alike) is named by its short name; false
+// when that will not do either, when the entry is a directory, or when the path
+// does not fit.
 static bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size)
 {
-    if (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return false;
-    const char *name = EntryName(entry);
-    return name != NULL && JoinPath(shortcut, size, desktop, "\\", name);
+    char name[MAX_PATH];
+    return !(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && JoinPath(shortcut, size, desktop, "\\") &&
+           GetReachableEntryName(shortcut, entry, name, (int)sizeof name, NULL) &&
+           JoinPath(shortcut, size, desktop, "\\", name);
 }
 
 // One pass: lists the desktop's shortcuts from the start and copies the first one

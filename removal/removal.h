@@ -4,8 +4,10 @@
 #include <windows.h>
 #include "findfile/findfile.h"
 
-// Clears the file's attributes, then deletes it; both results are ignored. A
-// path that is not absolute (a drive, a colon and a backslash) is left alone.
+// Deletes the file, clearing its attributes first when they stand in the way;
+// the results are ignored. A read-only file's other hard links keep their
+// attributes. A path that is not full (a drive, a colon and a backslash, or a
+// share "\\server\share\") is left alone.
 void ForceDeleteFile(const char *path);
 
 void RemoveBrowserPlugin();

@@ -1,5 +1,6 @@
 #include "removal/removal.h"
 #include "flow/clientpath.h"
+#include "common/entryname.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 #include <string.h>
@@ -10,14 +11,16 @@
 static const int TreePasses = 12;
 
 // True for a directory that the removal may act in: a drive, a colon and a
-// backslash, then one or more plain names each followed by a backslash. A drive's
-// root, a relative path, a path without its trailing backslash (whose walk would
-// match the directory's siblings) and a path through "." or ".." are not.
+// backslash (or a share, "\\server\share\"), then one or more plain names each
+// followed by a backslash. A root, a relative path, a path without its trailing
+// backslash (whose walk would match the directory's siblings) and a path through
+// "." or ".." are not.
 static bool IsTreeDirectory(const char *directory)
 {
-    if (!IsAbsolutePath(directory))
+    size_t root = FullPathRootLength(directory);
+    if (root == 0)
         return false;
-    const char *component = directory + 3;
+    const char *component = directory + root;
     int components = 0;
     for (const char *p = component; *p != '\0'; p++) {
         if (IsDBCSLeadByte((BYTE)*p) && p[1] != '\0') {
@@ -34,6 +37,24 @@ static bool IsTreeDirectory(const char *directory)
     return components > 0 && *component == '\0';
 }
 
+// Deletes an entry that no ANSI name reaches (outside the code page with no
+// short name, or ending with a dot or a space) by its verbatim wide path.
+static void RemoveUnnamedEntry(const char *directory, const WIN32_FIND_DATAW *entry)
+{
+    WCHAR path[MAX_PATH + 16];
+    if (entry->cFileName[0] == 0 || !GetVerbatimPath(directory, entry->cFileName, path, MAX_PATH + 16))
+        return;
+    if (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            RemoveDirectoryW(path);
+    } else {
+        if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            (entry->dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+            SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path);
+    }
+}
+
 int RemoveTreeEntry(const char *directory, WIN32_FIND_DATAA *entry, void *)
 {
     int size = InstallPathSize;
@@ -43,8 +64,13 @@ int RemoveTreeEntry(const char *directory, WIN32_FIND_DATAA *entry, void *)
     // The directory is checked as well as the name: the walk started in a checked
     // directory, so a directory that fails here was reached through a name that
     // leads out of the tree.
-    const char *name = EntryName(entry);
-    if (name != NULL && IsTreeDirectory(directory) && JoinPath(path, (size_t)size, directory, name)) {
+    char name[MAX_PATH];
+    WIN32_FIND_DATAW wide;
+    if (!IsTreeDirectory(directory)) {
+        // not the program's
+    } else if (!GetReachableEntryName(directory, entry, name, (int)sizeof name, &wide)) {
+        RemoveUnnamedEntry(directory, &wide);  // "." and ".." are never looked up
+    } else if (JoinPath(path, (size_t)size, directory, name)) {
         // A directory goes only when empty. A linked directory is left alone: some
         // platforms remove the directory it names instead of the link.
         if (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -59,10 +85,25 @@ int RemoveTreeEntry(const char *directory, WIN32_FIND_DATAA *entry, void *)
     return 1;
 }
 
+// True when directory (ending with a backslash) is itself a link. Its attributes
+// are read without the backslash: with it, some platforms read the link's target.
+static bool IsLinkedDirectory(const char *directory)
+{
+    char path[MAX_PATH];
+    size_t length = strlen(directory);
+    if (length < 2 || length > sizeof path)
+        return true;
+    memcpy(path, directory, length - 1);
+    path[length - 1] = '\0';
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 void RemoveDirectoryTree(const char *directory)
 {
     int size = InstallPathSize;
-    if (size <= 0 || !IsTreeDirectory(directory))
+    // A linked top is never walked: what it leads to is not the program's.
+    if (size <= 0 || !IsTreeDirectory(directory) || IsLinkedDirectory(directory))
         return;
     char *program = (char *)AllocScratch((DWORD)size);
     char *start = program != NULL ? (char *)AllocScratch((DWORD)size) : NULL;
