@@ -4,6 +4,7 @@
 #include "flow/clientpath.h"
 #include "common/scratch.h"
 #include "tests/support/machine.h"
+#include "tests/support/wine.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -51,6 +52,7 @@ TEST_F(ProtectedTest, SystemAndShellFoldersAreProtectedInAnyCaseAndSpelling)
     const std::string folders[] = {
         WindowsDir(), system, ShellFolder(CSIDL_PROGRAMS), ShellFolder(CSIDL_DESKTOPDIRECTORY),
         ShellFolder(CSIDL_STARTUP), ShellFolder(CSIDL_PROGRAM_FILES), ShellFolder(CSIDL_PERSONAL),
+        ShellFolder(CSIDL_MYMUSIC), ShellFolder(CSIDL_FAVORITES), ShellFolder(CSIDL_COMMON_DOCUMENTS),
     };
     for (const std::string &folder : folders) {
         ASSERT_FALSE(folder.empty());
@@ -70,6 +72,59 @@ TEST_F(ProtectedTest, FoldersHoldingProtectedOnesAreProtected)
     std::string programs = ShellFolder(CSIDL_PROGRAMS);
     std::string startMenu = programs.substr(0, programs.rfind('\\'));
     EXPECT_TRUE(IsProtectedDirectory((startMenu + "\\DVQ32.EXE").c_str())) << startMenu;
+}
+
+// Drive letters that lead into the profile and to C:, and links, made for one test.
+struct TOtherNames {
+    bool ready = true;
+    std::string profile = ShellFolder(CSIDL_PROFILE);
+    std::string root = FreshDir("othernames");
+    TOtherNames()
+    {
+        for (char letter : {'S', 'W'})
+            ready = ready && !(GetLogicalDrives() & (1u << (letter - 'A')));
+        ready = ready && DefineWineDrive('S', UnixPath(profile + "\\")) && DefineWineDrive('W', UnixPath("C:\\"));
+        MakeDirs(root + "plain\\");
+        MakeDirs("C:\\Program Files\\Solvarine\\");
+        MakeDirs(ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\Solvarine\\");
+        ready = ready && Link(ShellFolder(CSIDL_PERSONAL), root + "documents") && Link(root + "plain", root + "plain-link");
+    }
+    ~TOtherNames()
+    {
+        DefineWineDrive('S', "");
+        DefineWineDrive('W', "");
+        RunUnix({"/bin/rm", "-rf", UnixPath(root)});
+        RemoveDirectoryA((ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\Solvarine").c_str());
+    }
+    static bool Link(const std::string &target, const std::string &link)
+    {
+        return RunUnix({"/bin/ln", "-s", UnixPath(target), UnixPath(link)});
+    }
+};
+
+// A protected folder is refused under every name that leads to it; an ordinary
+// folder reached through an alias is not.
+TEST_F(ProtectedTest, OtherNamesOfAProtectedFolderAreRefused)
+{
+    TOtherNames names;
+    ASSERT_TRUE(names.ready) << "drives S: and W: must be free and links possible";
+    std::string desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY).substr(names.profile.size());  // "\\Desktop"
+    std::string windows = WindowsDir().substr(2);
+    const struct {
+        std::string directory;
+        bool isProtected;
+    } cases[] = {
+        {"S:" + desktop, true},                     // the Desktop by a drive into the profile
+        {"W:" + windows, true},                     // the Windows directory by a drive to C:
+        {"W:" + names.profile.substr(2, names.profile.rfind('\\') - 2), true},  // holds the profile
+        {names.root + "documents", true},          // a link to Documents
+        {names.root + "plain-link", true},         // a link at the top, whatever it leads to
+        {"W:\\Program Files\\Solvarine", false},   // an ordinary installation through an alias
+        {"S:" + desktop + "\\Solvarine", false},
+        {names.root + "plain", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(IsProtectedDirectory((c.directory + "\\DVQ32.EXE").c_str()), c.isProtected) << c.directory;
 }
 
 TEST_F(ProtectedTest, SubdirectoriesOfProtectedFoldersAreNot)

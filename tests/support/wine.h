@@ -1,0 +1,16 @@
+// Wine's own side doors, for tests that shape the machine as Windows would have
+// it: Unix paths and programs, and drive letters.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+// The Unix path of a Windows path; empty when not running under Wine.
+std::string UnixPath(const std::string &windowsPath);
+
+// Runs a Unix program and waits for it; false when that cannot be done.
+bool RunUnix(std::vector<std::string> args);
+
+// Maps the drive letter to a Unix folder, or removes it when unixPath is empty,
+// as Wine's configuration tool does (a link in the prefix's dosdevices folder).
+bool DefineWineDrive(char letter, const std::string &unixPath);
