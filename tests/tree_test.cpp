@@ -7,6 +7,7 @@
 #include "common/scratch.h"
 #include "testtools/boxdriver.h"
 #include "tests/support/machine.h"
+#include "tests/support/wine.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <string.h>
@@ -315,6 +316,97 @@ TEST_F(TreeTest, NamesOutsideTheCodePageGoByTheirShortNamesAndNeverLeadOut)
 
     RemoveDirectoryTree(top.c_str());
     EXPECT_EQ(ListTree(parent), (TList{"victim.txt", "victim\\", "victim\\keep.txt"}));
+    EXPECT_EQ(GetFileAttributesW(Long(top).c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// Entries that the listed ANSI names do not reach as they stand, and links: what
+// can be reached goes, nothing outside the tree changes.
+TEST_F(TreeTest, AwkwardEntriesGoAndNothingBeyondThemIsTouched)
+{
+    std::string parent = Dir("awkward");
+    std::string top = parent + "Solvarine\\";
+    MakeFile(top + "sub\\f.txt");
+    // Names ending with a dot or a space, which the ANSI functions trim.
+    MakeFileW(Long(top, L"dot."), FILE_ATTRIBUTE_READONLY);
+    MakeFileW(Long(top, L"space "));
+    CreateDirectoryW(Long(top, L"dir.").c_str(), NULL);
+    MakeFileW(Long(top, L"dir.\\inside.txt"));
+    // A read-only file with a second link outside: that one stays read-only.
+    MakeReadOnlyFile(parent + "twin.txt");
+    ASSERT_TRUE(CreateHardLinkA((top + "linked.txt").c_str(), (parent + "twin.txt").c_str(), NULL));
+    // A directory that no Windows name reaches (a Unix name holding backslashes,
+    // shown as such in both its names): passed over, the rest of the walk goes on.
+    MakeFile(parent + "victim\\keep.txt");
+    std::string unixTop = UnixPath(top);
+    ASSERT_TRUE(RunUnix({"/bin/mkdir", "-p", unixTop + "/x\\..\\..\\victim"}));
+    ASSERT_TRUE(RunUnix({"/bin/touch", unixTop + "/x\\..\\..\\victim/keep.txt"}));
+    // A top that is a link to an ordinary folder is not walked.
+    MakeFile(parent + "target\\keep.txt");
+    ASSERT_TRUE(RunUnix({"/bin/ln", "-s", UnixPath(parent + "target"), UnixPath(parent) + "/linked-top"}));
+
+    RemoveDirectoryTree(top.c_str());
+    RemoveDirectoryTree((parent + "linked-top\\").c_str());
+    EXPECT_EQ(ListTree(parent + "victim"), TList{"keep.txt"});
+    EXPECT_EQ(ListTree(parent + "target"), TList{"keep.txt"});
+    EXPECT_TRUE(GetFileAttributesA((parent + "twin.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW(Long(top, L"*").c_str(), &entry);
+    TList left;
+    for (BOOL more = listing != INVALID_HANDLE_VALUE; more; more = FindNextFileW(listing, &entry))
+        left.push_back(std::string(entry.cFileName, entry.cFileName + wcslen(entry.cFileName)));
+    FindClose(listing);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (TList{".", "..", "x\\..\\..\\victim"}));
+    RunUnix({"/bin/rm", "-rf", UnixPath(parent)});
+}
+
+// Names that the ANSI listing turns by best fit into the names of their
+// siblings: the walker reports each file once, in the directory that really holds
+// it, and the removal takes both.
+TEST_F(TreeTest, LookAlikeNamesAreWalkedAndRemovedWhereTheyAre)
+{
+    std::string top = Dir("lookalike") + "Solvarine\\";
+    MakeDirs(top);
+    const struct {
+        std::wstring name;
+        std::string lookAlike, tag;
+    } names[] = {{L"\x03A9" L"data", "Odata", "omega"}, {L"\x0131" L"data", "idata", "dotless"},
+                 {L"\x0100" L"data", "Adata", "macron"}, {L"\x4E2D", "?", "cjk"}};
+    TList expected;
+    for (const auto &n : names) {
+        char ansi[MAX_PATH] = "";
+        WideCharToMultiByte(CP_ACP, 0, n.name.c_str(), -1, ansi, sizeof ansi, NULL, NULL);
+        ASSERT_EQ(ansi, n.lookAlike) << "the ANSI code page must turn the name into its look-alike";
+        CreateDirectoryW(Long(top, n.name).c_str(), NULL);
+        MakeFileW(Long(top, n.name + L"\\real-" + std::wstring(n.tag.begin(), n.tag.end()) + L".txt"));
+        expected.push_back("real-" + n.tag + ".txt");
+        if (n.lookAlike != "?") {
+            MakeFile(top + n.lookAlike + "\\look-" + n.tag + ".txt");
+            expected.push_back("look-" + n.tag + ".txt");
+        }
+    }
+
+    struct TSeen {
+        TList names;
+        bool allThere = true;
+    } seen;
+    auto collect = [](const char *directory, WIN32_FIND_DATAA *entry, void *data) {
+        TSeen *seen = (TSeen *)data;
+        seen->names.push_back(entry->cFileName);
+        seen->allThere = seen->allThere && FileExists(std::string(directory) + entry->cFileName);
+        return 1;
+    };
+    std::string start = top, pattern = "*.txt", program = "findfile";
+    char *argv[] = {&program[0], &start[0], &pattern[0]};
+    TFindFileResultBlock result = {0, 0, 0};
+    ASSERT_EQ(FindFile(3, argv, &result, collect, &seen), 1);
+    std::sort(seen.names.begin(), seen.names.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(seen.names, expected);
+    EXPECT_TRUE(seen.allThere);
+    EXPECT_EQ(result.DirCount, 8);
+
+    RemoveDirectoryTree(top.c_str());
     EXPECT_EQ(GetFileAttributesW(Long(top).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
