@@ -83,7 +83,8 @@ bool GetReachableEntryName(const char *directory, const WIN32_FIND_DATAA *entry,
             out[i] = entry->cFileName[i];
         return true;
     }
-    // The key may end with dots or spaces: the verbatim form keeps them.
+    // A key ending with dots or spaces is looked up by the verbatim form, which
+    // keeps them.
     const char *key = shortLength > 0 ? entry->cAlternateFileName : entry->cFileName;
     int keyLength = shortLength > 0 ? shortLength : longLength;
     int trimmed = keyLength;
@@ -91,10 +92,18 @@ bool GetReachableEntryName(const char *directory, const WIN32_FIND_DATAA *entry,
         trimmed--;
     WCHAR wideKey[MAX_PATH];
     WCHAR path[MAX_PATH + 16];
+    const int pathSize = (int)(sizeof path / sizeof path[0]);
     if (!IsPlainName(key, (size_t)trimmed) ||
-        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, key, -1, wideKey, MAX_PATH) <= 0 ||
-        !GetVerbatimPath(directory, wideKey, path, (int)(sizeof path / sizeof path[0])))
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, key, -1, wideKey, MAX_PATH) <= 0)
         return false;
+    if (trimmed < keyLength) {
+        if (!GetVerbatimPath(directory, wideKey, path, pathSize))
+            return false;
+    } else {
+        int used = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, directory, -1, path, pathSize) - 1;
+        if (used < 0 || !AppendWide(path, pathSize, &used, wideKey))
+            return false;
+    }
     WIN32_FIND_DATAW found;
     HANDLE listing = FindFirstFileW(path, &found);
     if (listing == INVALID_HANDLE_VALUE)

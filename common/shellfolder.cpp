@@ -3,26 +3,35 @@
 #include <string.h>
 #include <wchar.h>
 
+// Some shells cannot make an item-ID list of a folder redirected to a share
+// (\\server\share\...); the folder's path is then asked for directly.
+
 bool GetShellFolderPath(IMalloc *shellMalloc, int csidl, char *path, size_t size)
 {
-    LPITEMIDLIST list = NULL;
-    if (SHGetSpecialFolderLocation(NULL, csidl, &list) != S_OK)
-        return false;
     // The shell writes up to MAX_PATH bytes, whatever the caller's buffer.
     char found[MAX_PATH];
-    bool ok = SHGetPathFromIDListA(list, found) != FALSE;
-    shellMalloc->Free(list);
-    return ok && JoinPath(path, size, found, NULL);
+    LPITEMIDLIST list = NULL;
+    bool ok;
+    if (SHGetSpecialFolderLocation(NULL, csidl, &list) == S_OK) {
+        ok = SHGetPathFromIDListA(list, found) != FALSE;
+        shellMalloc->Free(list);
+    } else {
+        ok = SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, found) == S_OK;
+    }
+    return ok && found[0] != '\0' && JoinPath(path, size, found, NULL);
 }
 
 bool GetShellFolderPathW(IMalloc *shellMalloc, int csidl, WCHAR *path, size_t size)
 {
-    LPITEMIDLIST list = NULL;
-    if (SHGetSpecialFolderLocation(NULL, csidl, &list) != S_OK)
-        return false;
     WCHAR found[MAX_PATH];
-    bool ok = SHGetPathFromIDListW(list, found) != FALSE;
-    shellMalloc->Free(list);
+    LPITEMIDLIST list = NULL;
+    bool ok;
+    if (SHGetSpecialFolderLocation(NULL, csidl, &list) == S_OK) {
+        ok = SHGetPathFromIDListW(list, found) != FALSE;
+        shellMalloc->Free(list);
+    } else {
+        ok = SHGetFolderPathW(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, found) == S_OK;
+    }
     size_t length = ok ? wcslen(found) : 0;
     if (length == 0 || length >= size)
         return false;

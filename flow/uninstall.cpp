@@ -74,7 +74,10 @@ static void ConfirmAndRemove()
     char drive[3] = {0};
     char *directory = (char *)AllocScratch(InstallPathSize);
     if (directory == NULL) {
-        ShowMessage(IDS_NOT_FOUND, MB_OK);
+        // What cannot be checked is refused, shown as far as a path fits here.
+        char shown[MAX_PATH];
+        SplitPath(ClientPath, drive, sizeof drive, shown, sizeof shown, NULL, 0, NULL, 0);
+        ShowMessage(IDS_PROTECTED_DIRECTORY, MB_OK, drive, shown);
         return;
     }
     SplitPath(ClientPath, drive, sizeof drive, directory, InstallPathSize, NULL, 0, NULL, 0);

@@ -9,7 +9,9 @@
 #include "removal/removal.h"
 #include "flow/clientpath.h"
 #include "common/scratch.h"
+#include "tests/support/inprocess.h"
 #include "tests/support/machine.h"
+#include "tests/support/wine.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <string.h>
@@ -229,6 +231,53 @@ TEST_F(DesktopShortcutsTest, FailedAllocationsLeaveOnlyClientShortcutsDeleted)
                 EXPECT_LE(left.size(), 2u) << failAt;
         });
     EXPECT_GT(count, OwnAllocations + 3 * ResolveAllocations);
+}
+
+}  // namespace
+
+namespace {
+
+// The Desktop and Programs folders redirected to a share, \\server\share (under
+// Wine a link in the prefix's dosdevices\unc folder), for one test.
+struct TRedirected {
+    std::string folder = FreshDir("share");
+    std::string links = UnixPath("C:\\") + "/../dosdevices/unc/server";
+    const char *key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    TSavedRegValue desktop{HKEY_CURRENT_USER, key, "Desktop"}, programs{HKEY_CURRENT_USER, key, "Programs"};
+
+    TRedirected()
+    {
+        RunUnix({"/bin/mkdir", "-p", links});
+        RunUnix({"/bin/ln", "-sfn", UnixPath(folder), links + "/share"});
+        for (const char *name : {"Desktop", "Programs"}) {
+            SetRegString(HKEY_CURRENT_USER, key, name, std::string("\\\\server\\share\\") + name);
+            MakeDirs(folder + name + "\\");
+        }
+    }
+    ~TRedirected() { RunUnix({"/bin/rm", "-rf", links, UnixPath(folder)}); }
+};
+
+TEST_F(DesktopShortcutsTest, ShortcutsAndGroupOnAShareGoAndTheirNeighboursStay)
+{
+    TRedirected share;
+    const std::string desktop = "\\\\server\\share\\Desktop\\", programs = "\\\\server\\share\\Programs\\";
+    ASSERT_EQ(ShellFolder(CSIDL_DESKTOP) + "\\", desktop);
+    ASSERT_EQ(ShellFolder(CSIDL_PROGRAMS) + "\\", programs);
+    MakeShortcut(std::wstring(desktop.begin(), desktop.end()) + L"Solvarine.lnk", ClientExe);
+    MakeShortcut(std::wstring(desktop.begin(), desktop.end()) + L"Other.lnk", OtherExe);
+    MakeFile(programs + "Solvarine\\Solvarine.lnk");
+    MakeFile(programs + "Solvarine\\Extras\\Read me.lnk");
+    MakeFile(programs + "Solvarine2\\Solvarine2.lnk");
+    // The shell of this process keeps the Desktop it found first: a fresh
+    // un-installer finds the redirected one.
+    SetExePath(ClientExe);
+    TBoxScript script({"Yes", "Yes", "OK"});
+    EXPECT_EQ(RunWithBoxes(UninstallerCommand(), script), 0);
+    SetExePath(NULL);
+    EXPECT_EQ(script.seen.size(), 3u) << DescribeBoxes(script.seen);
+    EXPECT_EQ(ListTree(share.folder), (std::vector<std::string>{"Desktop\\", "Desktop\\Other.lnk", "Programs\\",
+                                                                "Programs\\Solvarine2\\",
+                                                                "Programs\\Solvarine2\\Solvarine2.lnk"}));
 }
 
 }  // namespace

@@ -7,8 +7,10 @@
 #include "testtools/seed.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/machine.h"
+#include "tests/support/wine.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <string.h>
 #include <functional>
 #include <memory>
 
@@ -87,6 +89,11 @@ TEST_F(MatrixTest, EveryFailedAllocationOfAFullRunLosesNothingNotTheClients)
         ExpectOnlyClientChanged(before, FullInventory(), context);
         for (const TBox &box : boxes)
             EXPECT_EQ(box.answer.find("unscripted"), std::string::npos) << context << "\n" << DescribeBoxes(boxes);
+        // The second is the buffer of the directory shown: without it nothing is
+        // checked, and what is not checked is refused.
+        if (failAt == 2) {
+            EXPECT_EQ(boxes.at(0).text.compare(0, strlen(RefusedStart), RefusedStart), 0) << DescribeBoxes(boxes);
+        }
     }
 }
 
@@ -132,6 +139,13 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
     std::string desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\DVQ32.EXE";
     std::string profile = ShellFolder(CSIDL_PROFILE) + "\\DVQ32.EXE";
     std::string refusedDeep = RefusedStart + Directory(deep900) + "\n";
+    // Other names of protected folders: a drive letter into the profile, a link.
+    std::string aliased = "S:" + desktop.substr(ShellFolder(CSIDL_PROFILE).size());
+    std::string linked = "C:\\dvqtest\\apps\\DVQ32.EXE";
+    auto undoNames = [] {
+        DefineWineDrive('S', "");
+        RunUnix({"/bin/rm", "-f", UnixPath("C:\\dvqtest") + "/apps"});
+    };
     const TBadInput cases[] = {
         {"empty ExePath", [] { SetExePath(""); }, NotFound, {"*"}},
         {"relative ExePath", [] { SetExePath("DVQ32.EXE"); }, RefusedStart + std::string("\n"), {"*"}},
@@ -152,6 +166,19 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
          {"NPDVQ32.DLL"}},
         {"browser path too long", [] { SetBrowserValue(REG_SZ, "C:\\" + std::string(3000, 'p') + ".exe"); },
          "Are you sure", {"NPDVQ32.DLL"}},
+        {"Desktop through a drive alias",
+         [&] {
+             DefineWineDrive('S', UnixPath(ShellFolder(CSIDL_PROFILE) + "\\"));
+             SetExePath(aliased.c_str());
+         },
+         RefusedStart + Directory(aliased), {"*"}},
+        {"installation directory a link to Documents",
+         [&] {
+             MakeDirs("C:\\dvqtest\\");
+             RunUnix({"/bin/ln", "-s", UnixPath(ShellFolder(CSIDL_PERSONAL)), UnixPath("C:\\dvqtest") + "/apps"});
+             SetExePath(linked.c_str());
+         },
+         RefusedStart + Directory(linked), {"*"}},
         {"browser path relative", [] { SetBrowserValue(REG_SZ, std::string("Program\\netscape.exe")); },
          "Are you sure", {"NPDVQ32.DLL"}},
     };
@@ -183,6 +210,7 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
             ExpectClientRemoved(c.kept, c.name);
         }
         missing.reset();
+        undoNames();
     }
 }
 

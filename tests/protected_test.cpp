@@ -2,6 +2,7 @@
 // system and shell folders.
 #include "flow/protected.h"
 #include "flow/clientpath.h"
+#include "removal/removal.h"
 #include "common/scratch.h"
 #include "tests/support/machine.h"
 #include "tests/support/wine.h"
@@ -125,6 +126,43 @@ TEST_F(ProtectedTest, OtherNamesOfAProtectedFolderAreRefused)
     };
     for (const auto &c : cases)
         EXPECT_EQ(IsProtectedDirectory((c.directory + "\\DVQ32.EXE").c_str()), c.isProtected) << c.directory;
+}
+
+// Run in a prefix whose ANSI code page is 932 (tests/CMakeLists.txt), where the
+// second byte of a character can be a backslash's.
+TEST_F(ProtectedTest, DoubleByteNamesAreReadByCharacters)
+{
+    if (GetACP() != 932) {
+        ASSERT_EQ(GetEnvironmentVariableA("DVQ_EXPECT_ACP", NULL, 0), 0u) << "the prefix must use code page 932";
+        GTEST_SKIP() << "needs the ANSI code page 932";
+    }
+    // U+8868 is 95 5C in code page 932.
+    const WCHAR *names[] = {L"C:\\dvqtest\\\x8868", L"C:\\dvqtest\\\x8868" L"2"};
+    std::string ansi[2];
+    for (int i = 0; i < 2; i++) {
+        char bytes[MAX_PATH];
+        WideCharToMultiByte(CP_ACP, 0, names[i], -1, bytes, sizeof bytes, NULL, NULL);
+        ansi[i] = bytes;
+        MakeDirs(ansi[i] + "\\");
+    }
+    ASSERT_EQ(ansi[0].substr(ansi[0].size() - 2), "\x95\\");
+    const char *key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    TSavedRegValue saved(HKEY_CURRENT_USER, key, "Desktop");
+    HKEY handle;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_SET_VALUE, &handle), ERROR_SUCCESS);
+    RegSetValueExW(handle, L"Desktop", 0, REG_SZ, (const BYTE *)names[0], (DWORD)(wcslen(names[0]) + 1) * 2);
+    RegCloseKey(handle);
+    ASSERT_EQ(ShellFolder(CSIDL_DESKTOPDIRECTORY), ansi[0]);
+
+    EXPECT_TRUE(IsProtectedDirectory((ansi[0] + "\\DVQ32.EXE").c_str()));
+    EXPECT_FALSE(IsProtectedDirectory((ansi[1] + "\\DVQ32.EXE").c_str()));
+    // The like-named folder goes as a whole; the Desktop beside it stays.
+    MakeFile(ansi[0] + "\\keep.txt");
+    MakeFile(ansi[1] + "\\" + ansi[1].substr(11) + "\\DVQ32.EXE");
+    RemoveDirectoryTree((ansi[1] + "\\").c_str());
+    EXPECT_FALSE(DirExists(ansi[1]));
+    EXPECT_TRUE(FileExists(ansi[0] + "\\keep.txt"));
+    DeleteTree(ansi[0]);
 }
 
 TEST_F(ProtectedTest, SubdirectoriesOfProtectedFoldersAreNot)

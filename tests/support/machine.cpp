@@ -191,3 +191,27 @@ std::string ReadWholeFile(const std::string &path)
     CloseHandle(file);
     return content;
 }
+
+TSavedRegValue::TSavedRegValue(HKEY root, const std::string &key, const std::string &name)
+    : root(root), key(key), name(name)
+{
+    char value[4096];
+    DWORD size = sizeof value;
+    if (RegGetValueA(root, key.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &type, value, &size) ==
+        ERROR_SUCCESS)
+        bytes.assign(value, size);
+    else
+        type = REG_NONE;
+}
+
+TSavedRegValue::~TSavedRegValue()
+{
+    HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_SET_VALUE, &handle) != ERROR_SUCCESS)
+        return;
+    if (type == REG_NONE)
+        RegDeleteValueA(handle, name.c_str());
+    else
+        RegSetValueExA(handle, name.c_str(), 0, type, (const BYTE *)bytes.data(), (DWORD)bytes.size());
+    RegCloseKey(handle);
+}

@@ -25,6 +25,17 @@ bool RegKeyExists(HKEY root, const std::string &key);
 bool RegValueExists(HKEY root, const std::string &key, const char *name);
 void DeleteRegTree(HKEY root, const std::string &key);
 
+// A registry value saved when made and put back as it was (or deleted, when it
+// was not there) when destroyed.
+struct TSavedRegValue {
+    HKEY root;
+    std::string key, name;
+    DWORD type = REG_NONE;
+    std::string bytes;
+    TSavedRegValue(HKEY root, const std::string &key, const std::string &name);
+    ~TSavedRegValue();
+};
+
 // "ExePath" of section "DVQ" of WIN.INI; null removes the key.
 void SetExePath(const char *value);
 std::string GetExePath();

@@ -64,5 +64,12 @@ bool DefineWineDrive(char letter, const std::string &unixPath)
     BOOL done = DeviceIoControl(manager, IoctlDefineUnixDrive, buffer.data(), (DWORD)buffer.size(), NULL, 0,
                                 &returned, NULL);
     CloseHandle(manager);
-    return done != FALSE;
+    // The letter is there (or gone) for this process once its root answers so.
+    char root[4] = {letter, ':', '\\', '\0'};
+    for (int i = 0; done && i < 100; i++) {
+        if ((GetFileAttributesA(root) != INVALID_FILE_ATTRIBUTES) == !unixPath.empty())
+            return true;
+        Sleep(50);
+    }
+    return false;
 }
