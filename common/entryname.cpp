@@ -74,8 +74,7 @@ bool GetReachableEntryName(const char *directory, const WIN32_FIND_DATAA *entry,
     int shortLength = FieldLength(entry->cAlternateFileName, (int)sizeof entry->cAlternateFileName);
     if (longLength >= (int)sizeof entry->cFileName || shortLength >= (int)sizeof entry->cAlternateFileName)
         return false;
-    // Without a short name an ASCII name is the file system's own (no best fit
-    // produces a whole name of plain ASCII from one that has a short name).
+    // An ASCII name without a short name is taken as listed (see the header).
     if (shortLength == 0 && IsAscii(entry->cFileName, longLength) && IsPlainName(entry->cFileName, longLength)) {
         if (longLength >= outSize)
             return false;
