@@ -81,6 +81,8 @@ bool SplitPath(const char *path, char *drive, size_t driveSize, char *dir, size_
 
 bool JoinPath(char *out, size_t outSize, const char *a, const char *b, const char *c, const char *d)
 {
+    if (outSize == 0)
+        return false;
     const char *pieces[4] = {a, b, c, d};
     size_t used = 0;
     for (int i = 0; i < 4; i++) {
@@ -88,15 +90,12 @@ bool JoinPath(char *out, size_t outSize, const char *a, const char *b, const cha
             continue;
         size_t length = strlen(pieces[i]);
         if (length >= outSize - used) {
-            if (outSize > 0)
-                out[0] = '\0';
+            out[0] = '\0';
             return false;
         }
         memcpy(out + used, pieces[i], length);
         used += length;
     }
-    if (outSize == 0)
-        return false;
     out[used] = '\0';
     return true;
 }

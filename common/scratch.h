@@ -6,7 +6,9 @@
 #include <windows.h>
 
 void *AllocScratch(DWORD size);
-void FreeScratch(void *buffer);  // null is allowed
+// Null is allowed. A block found damaged (written past its end) is kept, and
+// stays counted as live.
+void FreeScratch(void *buffer);
 
 // Moveable global memory, locked on return; *handle receives the block to free.
 void *AllocLockedGlobal(DWORD size, HGLOBAL *handle);

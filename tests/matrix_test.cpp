@@ -7,6 +7,7 @@
 #include "testtools/seed.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/machine.h"
+#include "tests/support/testmain.h"
 #include "tests/support/wine.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -73,6 +74,7 @@ TEST_F(MatrixTest, EveryFailedAllocationOfAFullRunLosesNothingNotTheClients)
     long allocations = ScratchCounters.Allocations;
     ASSERT_EQ(boxes.size(), 3u) << DescribeBoxes(boxes);
     ASSERT_EQ(ScratchCounters.Live, 0);
+    ASSERT_TRUE(ProcessHeapIntact());
     ExpectOnlyClientChanged(before, FullInventory(), "no failure");
     ExpectClientRemoved({}, "no failure");
     ASSERT_GT(allocations, 20);
@@ -85,6 +87,7 @@ TEST_F(MatrixTest, EveryFailedAllocationOfAFullRunLosesNothingNotTheClients)
         ResetScratchCounters(failAt);
         boxes = RunUninstallHere({"Yes", "Yes", "OK"});
         EXPECT_EQ(ScratchCounters.Live, 0) << context;
+        ASSERT_TRUE(ProcessHeapIntact()) << context;
         ResetScratchCounters(0);
         ExpectOnlyClientChanged(before, FullInventory(), context);
         for (const TBox &box : boxes)
