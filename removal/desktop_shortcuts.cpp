@@ -12,6 +12,8 @@
 // At most this many passes over the desktop, each deleting at most one shortcut.
 static const int MaxShortcutPasses = 20;
 
+void (*AfterShortcutDeletion)() = NULL;
+
 // True when the shell left a string in buffer that is certainly whole: it ends
 // before the last byte. A string that fills the buffer may have been cut (the
 // shell copies what fits, with or without a terminator), so it is not taken.
@@ -93,35 +95,110 @@ static bool IsClientTarget(const char *targetPath)
 
 // The full path of a listed shortcut into shortcut, size bytes. An entry whose
 // name did not come through the ANSI conversion exactly ("?" for a character the
-// code page lacks, or a best-fit look-alike) is named by its short name; false
-// when that will not do either, when the entry is a directory, or when the path
-// does not fit.
-static bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size)
+// code page lacks, or a best-fit look-alike) is named by its short name. The name
+// it is reached by goes into name (nameSize bytes). False when no name will do,
+// when the entry is a directory, or when the path does not fit.
+static bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size,
+                              char *name, int nameSize)
 {
-    char name[MAX_PATH];
     return !(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && JoinPath(shortcut, size, desktop, "\\") &&
-           GetReachableEntryName(shortcut, entry, name, (int)sizeof name, NULL) &&
+           GetReachableEntryName(shortcut, entry, name, nameSize, NULL) &&
            JoinPath(shortcut, size, desktop, "\\", name);
+}
+
+// The shortcuts that the passes of one run resolved to something other than the
+// client, each as it was listed then: its name, size and last-write time. One
+// listed again unchanged is not resolved again. A shortcut that leads to the
+// client is never kept here: every deletion rests on a resolution made in the
+// same pass. The names lie one after another, unterminated, in Names; a shortcut
+// that finds no room in either part is resolved in every pass.
+enum { KnownShortcutSlots = 256, KnownNameBytes = 16384 };
+
+struct TKnownShortcut {
+    DWORD NameAt;
+    DWORD NameLength;
+    DWORD SizeHigh;
+    DWORD SizeLow;
+    FILETIME LastWrite;
+};
+
+struct TKnownShortcuts {
+    int Count;
+    DWORD NamesUsed;
+    TKnownShortcut Slots[KnownShortcutSlots];
+    char Names[KnownNameBytes];
+};
+
+// The slot of the shortcut called name, or null.
+static TKnownShortcut *FindKnownShortcut(TKnownShortcuts *known, const char *name, DWORD length)
+{
+    for (int i = 0; i < known->Count; i++) {
+        TKnownShortcut *slot = &known->Slots[i];
+        if (slot->NameLength == length && memcmp(known->Names + slot->NameAt, name, length) == 0)
+            return slot;
+    }
+    return NULL;
+}
+
+// True when the listed shortcut called name was resolved to something other than
+// the client and is listed with the same size and last-write time as then.
+static bool IsKnownOther(TKnownShortcuts *known, const char *name, const WIN32_FIND_DATAA *entry)
+{
+    const TKnownShortcut *slot = FindKnownShortcut(known, name, (DWORD)strlen(name));
+    return slot != NULL && slot->SizeHigh == entry->nFileSizeHigh && slot->SizeLow == entry->nFileSizeLow &&
+           CompareFileTime(&slot->LastWrite, &entry->ftLastWriteTime) == 0;
+}
+
+// Keeps the listed shortcut called name as one that does not lead to the client;
+// one already kept under that name takes the new size and last-write time.
+static void KeepKnownOther(TKnownShortcuts *known, const char *name, const WIN32_FIND_DATAA *entry)
+{
+    DWORD length = (DWORD)strlen(name);
+    TKnownShortcut *slot = FindKnownShortcut(known, name, length);
+    if (slot == NULL) {
+        if (known->Count >= KnownShortcutSlots || length > KnownNameBytes - known->NamesUsed)
+            return;
+        slot = &known->Slots[known->Count++];
+        slot->NameAt = known->NamesUsed;
+        slot->NameLength = length;
+        memcpy(known->Names + known->NamesUsed, name, length);
+        known->NamesUsed += length;
+    }
+    slot->SizeHigh = entry->nFileSizeHigh;
+    slot->SizeLow = entry->nFileSizeLow;
+    slot->LastWrite = entry->ftLastWriteTime;
+}
+
+// True when a resolution that found no client would find none again on the same
+// file: not when it failed for want of memory or because someone held the file.
+static bool IsLastingResult(HRESULT result)
+{
+    return result != E_OUTOFMEMORY && result != HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) &&
+           result != HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION);
 }
 
 // One pass: lists the desktop's shortcuts from the start and copies the first one
 // that leads to the client into found. False when there is none.
 static bool FindClientShortcut(const char *desktop, const char *pattern, char *shortcut, char *target,
-                               char *found, DWORD size)
+                               char *found, DWORD size, TKnownShortcuts *known)
 {
     found[0] = '\0';
     WIN32_FIND_DATAA entry;
+    char name[MAX_PATH];
     HANDLE listing = FindFirstFileA(pattern, &entry);
     if (listing == INVALID_HANDLE_VALUE)
         return false;
     do {
-        if (!GetListedShortcut(desktop, &entry, shortcut, size))
+        if (!GetListedShortcut(desktop, &entry, shortcut, size, name, (int)sizeof name) ||
+            IsKnownOther(known, name, &entry))
             continue;
-        ResolveShortcut(NULL, shortcut, target);
+        HRESULT result = ResolveShortcut(NULL, shortcut, target);
         if (IsClientTarget(target)) {
             JoinPath(found, size, shortcut, NULL);
             break;
         }
+        if (IsLastingResult(result))
+            KeepKnownOther(known, name, &entry);
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
     return found[0] != '\0';
@@ -139,10 +216,15 @@ void RemoveDesktopShortcuts()
     if (desktop != NULL && found != NULL && pattern != NULL && shortcut != NULL && target != NULL &&
         SHGetMalloc(&shellMalloc) == S_OK && GetShellFolderPath(shellMalloc, CSIDL_DESKTOP, desktop, size) &&
         JoinPath(pattern, size, desktop, "\\*.lnk")) {
+        TKnownShortcuts known;
+        known.Count = 0;
+        known.NamesUsed = 0;
         for (int pass = 0; pass < MaxShortcutPasses; pass++) {
-            if (!FindClientShortcut(desktop, pattern, shortcut, target, found, size))
+            if (!FindClientShortcut(desktop, pattern, shortcut, target, found, size, &known))
                 break;
             ForceDeleteFile(found);
+            if (AfterShortcutDeletion != NULL)  // tests only
+                AfterShortcutDeletion();
         }
     }
     FreeScratch(target);

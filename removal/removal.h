@@ -15,6 +15,10 @@ void RemoveScreenSaver();
 void DeleteClientProfileKey();
 void RemoveRegistration();
 void RemoveDesktopShortcuts();
+// For tests only, null in the program: when set, RemoveDesktopShortcuts calls it
+// after each pass that found a shortcut to the client, once that shortcut's
+// deletion has been tried and before the next pass lists the desktop.
+extern void (*AfterShortcutDeletion)();
 void RemoveProgramGroup();
 void RemoveInstallDirectory();
 

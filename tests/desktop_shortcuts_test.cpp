@@ -89,6 +89,7 @@ struct DesktopShortcutsTest : ::testing::Test {
 
     void TearDown() override
     {
+        AfterShortcutDeletion = NULL;
         ResetScratchCounters(0);
         Shortcuts(true);
         for (const std::string &path : elsewhere)
@@ -175,6 +176,33 @@ TEST_F(DesktopShortcutsTest, UndeletableShortcutRunsTwentyPasses)
     EXPECT_EQ(Shortcuts(), TNames{L"Solvarine.lnk"});
 }
 
+// A shortcut found not to lead to the client is resolved again only when it is
+// listed with another size or last-write time. After the first pass, the held
+// client shortcut is let go and rewritten to lead elsewhere, and a shortcut to
+// another program rewritten to lead to the client.
+HANDLE HeldShortcut = NULL;
+
+TEST_F(DesktopShortcutsTest, ShortcutRewrittenBetweenPassesIsResolvedAgain)
+{
+    for (const wchar_t *name : {L"a other.lnk", L"b other.lnk"})
+        MakeShortcut(name, OtherExe);
+    for (const wchar_t *name : {L"c client.lnk", L"d client.lnk"})
+        MakeShortcut(name, ClientExe);
+    HeldShortcut = CreateFileA((Desktop + "c client.lnk").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               NULL, OPEN_EXISTING, 0, NULL);
+    AfterShortcutDeletion = [] {
+        if (HeldShortcut == NULL)
+            return;
+        CloseHandle(HeldShortcut);
+        HeldShortcut = NULL;
+        MakeShortcut(L"a other.lnk", ClientExe);
+        MakeShortcut(L"c client.lnk", OtherExe);
+    };
+    // Passes: a, b, c (held); a again; b kept, c again, d; b and c kept, nothing.
+    EXPECT_EQ(RunCounted(), OwnAllocations + 6 * ResolveAllocations);
+    EXPECT_EQ(Shortcuts(), (TNames{L"b other.lnk", L"c client.lnk"}));
+}
+
 // The short form of the target comes back, and only when it fits; paths that do
 // not fit the buffers are skipped, never cut.
 TEST_F(DesktopShortcutsTest, PathsComeBackShortAndWholeOrNotAtAll)
@@ -230,7 +258,7 @@ TEST_F(DesktopShortcutsTest, FailedAllocationsLeaveOnlyClientShortcutsDeleted)
             else  // the shortcut whose resolution failed may be left for that run
                 EXPECT_LE(left.size(), 2u) << failAt;
         });
-    EXPECT_GT(count, OwnAllocations + 3 * ResolveAllocations);
+    EXPECT_EQ(count, OwnAllocations + 3 * ResolveAllocations);  // each shortcut resolved once
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ for bench in build/*_bench.exe; do
 done
 WINEPREFIX="$PWD/build/bench-prefix" wineserver -k 2>/dev/null || true
 echo
-echo "== Summary (best of several runs; ratio = seconds / seconds of the reference)"
+echo "== Summary (each time the best of the rounds; ratio = seconds / seconds of the reference, same run)"
 grep '^row|' "$out" | awk -F'|' '
-    BEGIN { printf "%-30s %-26s %9s  %-20s %7s\n", "benchmark", "method", "seconds", "reference", "ratio" }
-    { printf "%-30s %-26s %9s  %-20s %7s\n", $2, $3, $4, $5, $6 }'
+    BEGIN { printf "%-45s %-22s %8s  %-29s %6s\n", "benchmark", "method", "seconds", "reference", "ratio" }
+    { printf "%-45s %-22s %8s  %-29s %6s\n", $2, $3, $4, $5, $6 }'
