@@ -95,19 +95,30 @@ static bool IsClientTarget(const char *targetPath)
 
 // The full path of a listed shortcut into shortcut, size bytes. An entry whose
 // name did not come through the ANSI conversion exactly ("?" for a character the
-// code page lacks, or a best-fit look-alike) is named by its short name. The name
-// it is reached by goes into name (nameSize bytes). False when no name will do,
-// when the entry is a directory, or when the path does not fit.
-static bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size,
-                              char *name, int nameSize)
+// code page lacks, or a best-fit look-alike) is named by its short name. False
+// when no name will do, when the entry is a directory, or when the path does not
+// fit.
+static bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size)
 {
+    char name[MAX_PATH];
     return !(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && JoinPath(shortcut, size, desktop, "\\") &&
-           GetReachableEntryName(shortcut, entry, name, nameSize, NULL) &&
+           GetReachableEntryName(shortcut, entry, name, (int)sizeof name, NULL) &&
            JoinPath(shortcut, size, desktop, "\\", name);
 }
 
+// The listing's own names of an entry, its long and its short name with a "/"
+// (which no name holds) between them, into key (keySize bytes). A field without
+// its terminator gives no key.
+static bool GetListedKey(const WIN32_FIND_DATAA *entry, char *key, size_t keySize)
+{
+    const void *longEnd = memchr(entry->cFileName, '\0', sizeof entry->cFileName);
+    const void *shortEnd = memchr(entry->cAlternateFileName, '\0', sizeof entry->cAlternateFileName);
+    return longEnd != NULL && shortEnd != NULL &&
+           JoinPath(key, keySize, entry->cFileName, "/", entry->cAlternateFileName);
+}
+
 // The shortcuts that the passes of one run resolved to something other than the
-// client, each as it was listed then: its name, size and last-write time. One
+// client, each as it was listed then: its listed names, size and last-write time. One
 // listed again unchanged is not resolved again. A shortcut that leads to the
 // client is never kept here: every deletion rests on a resolution made in the
 // same pass. The names lie one after another, unterminated, in Names; a shortcut
@@ -184,13 +195,15 @@ static bool FindClientShortcut(const char *desktop, const char *pattern, char *s
 {
     found[0] = '\0';
     WIN32_FIND_DATAA entry;
-    char name[MAX_PATH];
+    char key[MAX_PATH + 16];
     HANDLE listing = FindFirstFileA(pattern, &entry);
     if (listing == INVALID_HANDLE_VALUE)
         return false;
     do {
-        if (!GetListedShortcut(desktop, &entry, shortcut, size, name, (int)sizeof name) ||
-            IsKnownOther(known, name, &entry))
+        // A shortcut known from an earlier pass is passed over before its name is
+        // looked up: the look-up costs more than the listing.
+        if (!GetListedKey(&entry, key, sizeof key) || IsKnownOther(known, key, &entry) ||
+            !GetListedShortcut(desktop, &entry, shortcut, size))
             continue;
         HRESULT result = ResolveShortcut(NULL, shortcut, target);
         if (IsClientTarget(target)) {
@@ -198,7 +211,7 @@ static bool FindClientShortcut(const char *desktop, const char *pattern, char *s
             break;
         }
         if (IsLastingResult(result))
-            KeepKnownOther(known, name, &entry);
+            KeepKnownOther(known, key, &entry);
     } while (FindNextFileA(listing, &entry));
     FindClose(listing);
     return found[0] != '\0';
