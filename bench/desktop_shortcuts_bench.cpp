@@ -3,7 +3,7 @@
 // resolves what stands before the next client shortcut.
 // Prints milliseconds; makes and removes its shortcuts in the prefix's Desktop.
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include <windows.h>
 #include <shlobj.h>
 #include <stdio.h>

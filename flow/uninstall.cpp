@@ -1,5 +1,5 @@
 #include "flow/uninstall.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "flow/protected.h"
 #include "common/paths.h"
 #include "common/scratch.h"

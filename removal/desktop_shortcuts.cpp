@@ -3,7 +3,7 @@
 #include "common/paths.h"
 #include "common/scratch.h"
 #include "common/shellfolder.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include <windows.h>
 #include <shlobj.h>
 #include <stdlib.h>

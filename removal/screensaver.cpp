@@ -1,5 +1,5 @@
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 #include <string.h>
