@@ -4,6 +4,7 @@
 #include "common/scratch.h"
 #include "common/shellfolder.h"
 #include "client/clientpath.h"
+#include "client/removalrecord.h"
 #include <windows.h>
 #include <shlobj.h>
 #include <stdlib.h>
@@ -80,9 +81,7 @@ HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath
     return result;
 }
 
-// True when the target path names a file called DVQ32.EXE, in any directory and
-// in any case.
-static bool IsClientTarget(const char *targetPath)
+bool IsClientTarget(const char *targetPath)
 {
     char name[_MAX_FNAME];
     char extension[_MAX_EXT];
@@ -143,6 +142,7 @@ void RemoveDesktopShortcuts()
             if (!FindClientShortcut(desktop, pattern, shortcut, target, found, size))
                 break;
             ForceDeleteFile(found);
+            RecordRemovalTarget(TargetShortcut, found);
         }
     }
     FreeScratch(target);

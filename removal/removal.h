@@ -18,6 +18,29 @@ void RemoveDesktopShortcuts();
 void RemoveProgramGroup();
 void RemoveInstallDirectory();
 
+// What is left of the run's removal once the steps above have run.
+enum TLeftovers {
+    NothingLeft,        // everything the steps set out to delete is gone
+    LeftForRestart,     // what is left is in use and will be deleted at the next restart
+    LeftBehind,         // something could be neither deleted nor scheduled
+};
+
+// The last removal step: what the steps recorded (client/removalrecord.h) and is
+// still there is deleted once more, through the wide API, or else scheduled for
+// deletion at the next restart, files before the directories holding them and the
+// deepest first. Only the recorded files and what lies inside the recorded trees
+// is touched; links are never entered, and a tree whose top is a link is left
+// alone. Without an open, complete record the answer is LeftBehind.
+TLeftovers RemoveLeftovers();
+
+// For tests: while set, scheduling a deletion for the next restart fails, as it
+// does for a user who may not change the machine's settings.
+extern volatile LONG RefuseRestartDeletion;
+
+// True when the target path names a file called DVQ32.EXE, in any directory and
+// in any case.
+bool IsClientTarget(const char *targetPath);
+
 // Resolves the shortcut file linkPath and copies the short form of its target's
 // path into targetPath (WindowsPathSize bytes); targetPath is empty unless the
 // resolution succeeded all the way. Returns the platform's result code.
