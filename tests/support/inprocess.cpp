@@ -72,3 +72,57 @@ bool FakeClientWasClosed(const std::string &log)
     EXPECT_EQ(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
     return ReadWholeFile(log).find("WM_CLOSE") != std::string::npos;
 }
+
+std::string NotAllRemoved(const std::string &directory)
+{
+    return "Solvarine has been removed from this computer, but some of its files could not be removed.  "
+           "You can delete what is left in " + directory + " yourself.";
+}
+
+THeldFiles::THeldFiles(const std::vector<std::string> &paths) : done(NULL), process(NULL)
+{
+    static int count = 0;
+    std::string name = "DvqHolder" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+    done = CreateEventA(NULL, TRUE, FALSE, name.c_str());
+    HANDLE held = CreateEventA(NULL, TRUE, FALSE, (name + ".held").c_str());
+    const std::string program = ProgramDir() + "holder.exe";
+    std::wstring line = L"\"" + std::wstring(program.begin(), program.end()) + L"\" " +
+                        std::wstring(name.begin(), name.end());
+    for (const std::string &path : paths) {
+        if (path == "-r") {
+            line += L" -r";
+            continue;
+        }
+        int length = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, NULL, 0);
+        std::wstring wide(length, L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], length);
+        wide.resize(length - 1);
+        line += L" \"" + wide + L"\"";
+    }
+    // Wide, so that names outside the ANSI code page reach the holder whole.
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    EXPECT_TRUE(CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info));
+    CloseHandle(info.hThread);
+    process = info.hProcess;
+    HANDLE waits[2] = {held, process};
+    EXPECT_EQ(WaitForMultipleObjects(2, waits, FALSE, 60000), WAIT_OBJECT_0) << "the holder did not hold";
+    CloseHandle(held);
+}
+
+void THeldFiles::Release()
+{
+    if (done != NULL)
+        SetEvent(done);
+    if (process != NULL) {
+        EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
+        DWORD code = 1;
+        GetExitCodeProcess(process, &code);
+        EXPECT_EQ(code, 0u) << "the holder could not open every file";
+        CloseHandle(process);
+    }
+    if (done != NULL)
+        CloseHandle(done);
+    done = process = NULL;
+}

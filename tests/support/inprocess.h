@@ -9,6 +9,12 @@ const char *const NotFound = "Solvarine was not found on this computer.";
 const char *const Running = "You cannot run un-install while Solvarine is running.\n"
                             "Do you wish to shut Solvarine down and continue un-installing?";
 const char *const Removed = "Solvarine has been removed from this computer.";
+const char *const RemovedAtRestart = "Solvarine has been removed from this computer.  Some of its files are in use "
+                                     "and will be removed when Windows restarts.";
+
+// The last box when something could be neither deleted nor scheduled; directory
+// is the installation directory with its trailing backslash.
+std::string NotAllRemoved(const std::string &directory);
 
 // The folder of the test program, where the un-installer and the test tools are
 // built; with its trailing backslash.
@@ -24,6 +30,16 @@ std::vector<TBox> RunUninstallHere(const std::vector<std::string> &answers);
 // Starts the fake client: a process owning a window of the client's class, logging
 // to a file whether it received WM_CLOSE. Returns the log's path.
 std::string StartFakeClient();
+
+// Files held open by another process (testtools/holder.exe), with no sharing,
+// from construction until Release or destruction. Paths are UTF-8; those after
+// a "-r" can still be read by others.
+struct THeldFiles {
+    explicit THeldFiles(const std::vector<std::string> &paths);
+    ~THeldFiles() { Release(); }
+    void Release();  // lets go of the files and waits for the holder to end
+    HANDLE done, process;
+};
 
 // Ends the fake client and tells whether it received WM_CLOSE before. A message
 // posted now is handled after any WM_CLOSE posted before it.
