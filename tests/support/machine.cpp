@@ -270,3 +270,18 @@ void RestartMachine()
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 }
+
+void SaveShortcut(const std::string &path, const std::string &target)
+{
+    IShellLinkA *shellLink = NULL;
+    IPersistFile *file = NULL;
+    ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&shellLink),
+              S_OK);
+    EXPECT_TRUE(SUCCEEDED(shellLink->SetPath(target.c_str()))) << target;
+    std::wstring widePath(path.begin(), path.end());
+    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void **)&file))) {
+        EXPECT_EQ(file->Save(widePath.c_str(), TRUE), S_OK) << path;
+        file->Release();
+    }
+    shellLink->Release();
+}

@@ -58,3 +58,7 @@ void ClearPendingDeletions();
 // Restarts the (Wine) machine the way the pending list is carried out: wineboot
 // with -r, waited for.
 void RestartMachine();
+
+// Saves a shortcut file at path (a full path) that leads to target; COM must be
+// initialised.
+void SaveShortcut(const std::string &path, const std::string &target);
