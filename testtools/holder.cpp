@@ -6,9 +6,10 @@
 //
 // After -r the files are opened letting others read them (a shortcut that nobody
 // can read cannot be told to be anyone's).
-// EVENT names an event that the caller has made; once every file is open the
-// holder signals the event EVENT.held (made here if need be), so the caller knows
-// when to go on. Paths are read from the wide command line, so any name can be
+// EVENT names the event that ends the holding (made here when the caller has
+// not); once every file is open the holder signals the event EVENT.held and
+// prints "held", so the caller knows when to go on. Ending the holder's process
+// lets go of the files as well. Paths are read from the wide command line, so any name can be
 // held. Exit code 0 when every file was held, 1 when
 // one could not be opened, 2 on bad arguments.
 #include <windows.h>
@@ -25,7 +26,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: holder EVENT PATH...\n");
         return 2;
     }
-    HANDLE done = OpenEventA(SYNCHRONIZE, FALSE, argv[1]);
+    HANDLE done = CreateEventA(NULL, TRUE, FALSE, argv[1]);
     HANDLE held = CreateEventA(NULL, TRUE, FALSE, (std::string(argv[1]) + ".held").c_str());
     if (done == NULL || held == NULL) {
         fprintf(stderr, "holder: no event %s\n", argv[1]);
@@ -48,6 +49,8 @@ int main(int argc, char **argv)
         }
     }
     SetEvent(held);
+    printf("held\n");
+    fflush(stdout);
     WaitForSingleObject(done, 600000);
     for (HANDLE file : files)
         CloseHandle(file);
