@@ -268,9 +268,9 @@ static void HandleUnreachedShortcuts(WCHAR *path, TTally *tally)
 TLeftovers RemoveLeftovers()
 {
     TTally tally = {false, !RemovalRecord.Open || RemovalRecord.Incomplete};
-    WCHAR *path = (WCHAR *)AllocScratch(WidePathCapacity * sizeof(WCHAR));
-    WIN32_FIND_DATAW *entry = path != NULL ? (WIN32_FIND_DATAW *)AllocScratch(sizeof(WIN32_FIND_DATAW)) : NULL;
-    TTreeLevel *levels = entry != NULL ? (TTreeLevel *)AllocScratch(MaxTreeLevels * sizeof(TTreeLevel)) : NULL;
+    WCHAR *path = (WCHAR *)AllocScratch((DWORD)(WidePathCapacity * sizeof(WCHAR)));
+    WIN32_FIND_DATAW *entry = path != NULL ? (WIN32_FIND_DATAW *)AllocScratch((DWORD)sizeof(WIN32_FIND_DATAW)) : NULL;
+    TTreeLevel *levels = entry != NULL ? (TTreeLevel *)AllocScratch((DWORD)(MaxTreeLevels * sizeof(TTreeLevel))) : NULL;
     if (levels == NULL) {
         tally.left = true;
     } else {
