@@ -90,12 +90,7 @@ bool IsClientTarget(const char *targetPath)
            JoinPath(fileName, sizeof fileName, name, extension) && _strcmpi(fileName, "DVQ32.EXE") == 0;
 }
 
-// The full path of a listed shortcut into shortcut, size bytes. An entry whose
-// name did not come through the ANSI conversion exactly ("?" for a character the
-// code page lacks, or a best-fit look-alike) is named by its short name; false
-// when that will not do either, when the entry is a directory, or when the path
-// does not fit.
-static bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size)
+bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size)
 {
     char name[MAX_PATH];
     return !(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && JoinPath(shortcut, size, desktop, "\\") &&

@@ -1,6 +1,7 @@
 #include "removal/removal.h"
 #include "client/clientpath.h"
 #include "client/removalrecord.h"
+#include "common/entryname.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 #include "common/shellfolder.h"
@@ -40,14 +41,27 @@ static void ScheduleDeletion(const WCHAR *path, TTally *tally)
         tally->left = true;
 }
 
+// True unless the file is known to have no other hard links: the attributes of
+// those are the file's own, and would change with it.
+static bool MayHaveOtherLinks(const WCHAR *path)
+{
+    HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    BY_HANDLE_FILE_INFORMATION info;
+    bool single = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info) && info.nNumberOfLinks == 1;
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return !single;
+}
+
 // Deletes a file, read-only or not, else schedules it. A link is deleted itself,
-// its target's attributes untouched.
+// its target's attributes untouched, and a read-only file with other hard links
+// keeps its attributes (and is scheduled).
 static void HandleFile(const WCHAR *path, DWORD attributes, TTally *tally)
 {
-    if ((attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        DWORD writable = attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY;
-        SetFileAttributesW(path, writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL);
-    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !MayHaveOtherLinks(path))
+        SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
     if (!DeleteFileW(path))
         ScheduleDeletion(path, tally);
 }
@@ -76,17 +90,11 @@ static void HandleUnlistedDirectory(WCHAR *path, size_t length, TTally *tally)
     path[length - 1] = L'\\';
 }
 
-// The ANSI path converted into wide, after prefix, into a buffer of capacity
-// characters. Returns the length, 0 when it does not fit.
-static size_t ToWidePath(const char *path, const WCHAR *prefix, WCHAR *wide, DWORD capacity)
+// The ANSI path converted into wide, into a buffer of capacity characters.
+// False when it does not convert whole.
+static bool ToWidePath(const char *path, WCHAR *wide, DWORD capacity)
 {
-    size_t prefixLength = wcslen(prefix);
-    if (prefixLength >= capacity)
-        return 0;
-    memcpy(wide, prefix, prefixLength * sizeof(WCHAR));
-    int converted = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide + prefixLength,
-                                        (int)(capacity - prefixLength));
-    return converted > 1 ? prefixLength + (size_t)converted - 1 : 0;
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, (int)capacity) > 1;
 }
 
 // A recorded file: handled when it is still there. True when it was.
@@ -95,7 +103,7 @@ static bool HandleFileTarget(const char *target, WCHAR *path, TTally *tally)
     if (target == NULL)
         return false;
     // As the step named it: the ANSI API's reading of the path, with its forms.
-    if (ToWidePath(target, L"", path, WidePathCapacity) == 0) {
+    if (!ToWidePath(target, path, WidePathCapacity)) {
         tally->left = true;
         return true;
     }
@@ -111,25 +119,6 @@ static bool HandleFileTarget(const char *target, WCHAR *path, TTally *tally)
         return false;
     HandleFile(path, attributes, tally);
     return true;
-}
-
-// The same rule the tree removal applies: a drive, a colon and a backslash, then
-// one or more plain names, each followed by a backslash.
-static bool IsTreeTop(const char *directory)
-{
-    if (!IsAbsolutePath(directory))
-        return false;
-    const char *component = directory + 3;
-    int components = 0;
-    for (const char *p = component; *p != '\0'; p = CharNextA(p)) {
-        if (*p == '\\') {
-            if (!IsPlainName(component, (size_t)(p - component)))
-                return false;
-            components++;
-            component = p + 1;
-        }
-    }
-    return components > 0 && *component == '\0';
 }
 
 static bool IsDotEntry(const WCHAR *name)
@@ -191,8 +180,9 @@ static void HandleTreeTarget(const char *top, WCHAR *path, WIN32_FIND_DATAW *ent
 {
     if (top == NULL)
         return;
-    // The long-path form reaches every name, and takes each one as it stands.
-    size_t length = IsTreeTop(top) ? ToWidePath(top, L"\\\\?\\", path, WidePathCapacity) : 0;
+    // The verbatim form reaches every name, and takes each one as it stands.
+    bool reachable = IsTreeDirectory(top) && GetVerbatimPath(top, NULL, path, (int)WidePathCapacity);
+    size_t length = reachable ? wcslen(path) : 0;
     DWORD attributes = length > 0 ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = length > 0 ? GetLastError() : ERROR_BAD_PATHNAME;
@@ -239,16 +229,15 @@ static void HandleUnreachedShortcuts(WCHAR *path, TTally *tally)
     char *target = shortcut != NULL ? (char *)AllocScratch(size) : NULL;
     IMalloc *shellMalloc = NULL;
     if (target == NULL || SHGetMalloc(&shellMalloc) != S_OK ||
-        !GetShellFolderPath(shellMalloc, CSIDL_DESKTOP, desktop, size) || !JoinPath(pattern, size, desktop, "\\*.lnk")) {
+        !GetShellFolderPath(shellMalloc, CSIDL_DESKTOP, desktop, size) ||
+        !JoinPath(pattern, size, desktop, "\\*.lnk")) {
         tally->left = true;
     } else {
         WIN32_FIND_DATAA entry;
         HANDLE listing = FindFirstFileA(pattern, &entry);
         if (listing != INVALID_HANDLE_VALUE) {
             do {
-                const char *name = EntryName(&entry);
-                if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == NULL ||
-                    !JoinPath(shortcut, size, desktop, "\\", name) || IsRecordedShortcut(shortcut))
+                if (!GetListedShortcut(desktop, &entry, shortcut, size) || IsRecordedShortcut(shortcut))
                     continue;
                 ResolveShortcut(NULL, shortcut, target);
                 if (IsClientTarget(target))

@@ -41,6 +41,13 @@ extern volatile LONG RefuseRestartDeletion;
 // in any case.
 bool IsClientTarget(const char *targetPath);
 
+// The full path of a shortcut listed on the desktop into shortcut, size bytes. An
+// entry whose name did not come through the ANSI conversion exactly ("?" for a
+// character the code page lacks, or a best-fit look-alike) is named by its short
+// name; false when that will not do either, when the entry is a directory, or
+// when the path does not fit.
+bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size);
+
 // Resolves the shortcut file linkPath and copies the short form of its target's
 // path into targetPath (WindowsPathSize bytes); targetPath is empty unless the
 // resolution succeeded all the way. Returns the platform's result code.
@@ -50,6 +57,11 @@ HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath
 // in repeated passes of the walker. A drive's root, a relative path, or one
 // through "." or ".." is left alone.
 void RemoveDirectoryTree(const char *directory);
+
+// True for a directory that the tree removal may act in: a drive, a colon and a
+// backslash (or a share, "\\server\share\"), then one or more plain names each
+// followed by a backslash.
+bool IsTreeDirectory(const char *directory);
 
 // The walker's callback for those passes: deletes the entry. Always returns 1.
 int RemoveTreeEntry(const char *directory, WIN32_FIND_DATAA *entry, void *userData);

@@ -105,7 +105,8 @@ TEST(ManifestTest, TheManifestAsksForElevationAndNamesTheSystemsAndControlsItIsM
     VariantClear(&value);
 
     const std::string version = std::string(DVQ_VERSION_TEXT) + ".0";
-    const std::string execution = "/a:assembly/v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel";
+    const std::string execution =
+        "/a:assembly/v3:trustInfo/v3:security/v3:requestedPrivileges/v3:requestedExecutionLevel";
     const std::string controls = "/a:assembly/a:dependency/a:dependentAssembly/a:assemblyIdentity";
     const std::string settings = "/a:assembly/v3:application/v3:windowsSettings/";
     const struct {
