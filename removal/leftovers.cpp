@@ -183,7 +183,14 @@ static void HandleTreeTarget(const char *top, WCHAR *path, WIN32_FIND_DATAW *ent
     // The verbatim form reaches every name, and takes each one as it stands.
     bool reachable = IsTreeDirectory(top) && GetVerbatimPath(top, NULL, path, (int)WidePathCapacity);
     size_t length = reachable ? wcslen(path) : 0;
-    DWORD attributes = length > 0 ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
+    // Asked without its trailing backslash: with it, some platforms answer for
+    // what a link leads to.
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    if (length > 0) {
+        path[length - 1] = L'\0';
+        attributes = GetFileAttributesW(path);
+        path[length - 1] = L'\\';
+    }
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = length > 0 ? GetLastError() : ERROR_BAD_PATHNAME;
         tally->left = tally->left || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);

@@ -9,6 +9,7 @@
 #include "common/scratch.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/machine.h"
+#include "tests/support/wine.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -33,12 +34,13 @@ HANDLE Hold(const std::string &path, DWORD sharing = 0)
     return file;
 }
 
-// False where the platform makes no directory links (Wine 8 reports success and
-// makes nothing).
+// A directory link: under Wine a Unix one (Wine 8's CreateSymbolicLinkW reports
+// success and makes nothing), which Wine lists as a reparse point.
 bool MakeLink(const std::string &link, const std::string &target)
 {
-    std::wstring wideLink(link.begin(), link.end()), wideTarget(target.begin(), target.end());
-    CreateSymbolicLinkW(wideLink.c_str(), wideTarget.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    std::string unixLink = UnixPath(link);
+    if (unixLink.empty() || !RunUnix({"/bin/ln", "-s", UnixPath(target), unixLink}))
+        return false;
     DWORD attributes = GetFileAttributesA(link.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
@@ -61,8 +63,10 @@ struct LeftoversTest : ::testing::Test {
         ResetScratchCounters(0);
         ClearPendingDeletions();
         SetExePath(NULL);
-        RemoveDirectoryA((Install + "Linked").c_str());
-        RemoveDirectoryA((Top + "LinkedTop").c_str());
+        // The links go first, by their Unix names, so that nothing is deleted through them.
+        for (const std::string &link : {Install + "Linked", Top + "LinkedTop"})
+            if (!UnixPath(link).empty())
+                RunUnix({"/bin/rm", "-f", UnixPath(link)});
         DeleteTree(Top);
     }
 };
@@ -101,22 +105,26 @@ TEST_F(LeftoversTest, TheLastBoxSaysWhatIsLeft)
     }
 }
 
-// A link inside the installation, and an installation whose top is a link: what
-// they lead to stays, nothing is scheduled, and something is left.
+// A link inside the installation (the whole run), and a tree whose top is a link
+// (the step alone: the run refuses such an installation before): what they lead
+// to stays, nothing is scheduled, and the box says something is left.
 TEST_F(LeftoversTest, LinksAreNeitherEnteredNorScheduled)
 {
     if (!MakeLink(Install + "Linked", Outside) || !MakeLink(Top + "LinkedTop", Outside))
         GTEST_SKIP() << "the platform made no directory link";
+    std::vector<TBox> boxes = RunUninstallHere({"Yes", "Yes", "OK"});
+    ASSERT_EQ(boxes.size(), 3u) << DescribeBoxes(boxes);
+    EXPECT_EQ(boxes[2].text, NotAllRemoved(Install));
+    // Only the link is left (this listing follows it).
+    EXPECT_EQ(ListTree(Install), (std::vector<std::string>{"Linked\\", "Linked\\MINE.TXT"}));
+
     InstallPathSize = WindowsPathSize = 1020;
-    for (const std::string &top : {Install, Top + "LinkedTop\\"}) {
-        OpenRemovalRecord();
-        ASSERT_TRUE(RecordRemovalTarget(TargetInstallDirectory, top.c_str()));
-        EXPECT_EQ(RemoveLeftovers(), LeftBehind) << top;
-        CloseRemovalRecord();
-        EXPECT_TRUE(FileExists(Outside + "MINE.TXT")) << top;
-        EXPECT_EQ(PendingDeletions(), std::vector<std::string>{}) << top;
-    }
-    EXPECT_EQ(ListTree(Install), std::vector<std::string>{"Linked\\"});
+    OpenRemovalRecord();
+    ASSERT_TRUE(RecordRemovalTarget(TargetProgramGroup, (Top + "LinkedTop\\").c_str()));
+    EXPECT_EQ(RemoveLeftovers(), LeftBehind);
+    CloseRemovalRecord();
+    EXPECT_TRUE(FileExists(Outside + "MINE.TXT"));
+    EXPECT_EQ(PendingDeletions(), std::vector<std::string>{});
 }
 
 // A client shortcut in use that the shortcut step stops at, listed before
