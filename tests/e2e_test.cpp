@@ -149,8 +149,8 @@ TEST_F(EndToEndTest, YesAndYesRemoveEveryClientItemAndLeaveEveryNeighbour)
 }
 
 // A file of the installation, the plug-in and a desktop shortcut in use by another
-// program: they and the directories holding them in the installation wait for the
-// restart, and go with it.
+// program (this one): they and the directories holding them in the installation
+// wait for the restart, and go with it.
 TEST_F(EndToEndTest, FilesInUseGoAtTheNextRestart)
 {
     const std::string install = SeedInstallDir;
@@ -159,9 +159,9 @@ TEST_F(EndToEndTest, FilesInUseGoAtTheNextRestart)
     const std::string shortcut = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\Chat with Grandma.lnk";
     const std::vector<std::string> waiting = {plugin, shortcut, data, install + "Data\\", install};
     {
-        // The shortcut is held as a program reading it would: one that cannot be
-        // read cannot be told to lead to the client, and is nobody's to delete.
-        THeldFiles held({data, plugin, "-r", shortcut});
+        // Held with no sharing; the shortcut as a program reading it would: one
+        // that cannot be read cannot be told to lead to the client.
+        THeldFile held[] = {{data, 0}, {plugin, 0}, {shortcut, FILE_SHARE_READ}};
         std::vector<TBox> boxes = Run({"Yes", "Yes", "OK"});
         ASSERT_EQ(boxes.size(), 3u) << DescribeBoxes(boxes);
         ExpectBox(boxes[2], RemovedAtRestart, "OK");

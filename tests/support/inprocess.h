@@ -31,16 +31,6 @@ std::vector<TBox> RunUninstallHere(const std::vector<std::string> &answers);
 // to a file whether it received WM_CLOSE. Returns the log's path.
 std::string StartFakeClient();
 
-// Files held open by another process (testtools/holder.exe), with no sharing,
-// from construction until Release or destruction. Paths are UTF-8; those after
-// a "-r" can still be read by others.
-struct THeldFiles {
-    explicit THeldFiles(const std::vector<std::string> &paths);
-    ~THeldFiles() { Release(); }
-    void Release();  // lets go of the files and waits for the holder to end
-    HANDLE done, process;
-};
-
 // Ends the fake client and tells whether it received WM_CLOSE before. A message
 // posted now is handled after any WM_CLOSE posted before it.
 bool FakeClientWasClosed(const std::string &log);

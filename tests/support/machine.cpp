@@ -259,6 +259,12 @@ void ClearPendingDeletions()
     RegCloseKey(key);
 }
 
+THeldFile::THeldFile(const std::string &path, DWORD sharing)
+    : file(CreateFileA(path.c_str(), GENERIC_READ, sharing, NULL, OPEN_EXISTING, 0, NULL))
+{
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
+}
+
 void RestartMachine()
 {
     char line[] = "wineboot.exe -r";

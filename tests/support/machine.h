@@ -55,6 +55,13 @@ std::string ReadWholeFile(const std::string &path);
 std::vector<std::string> PendingDeletions();
 void ClearPendingDeletions();
 
+// A file kept open, as a running program keeps what it uses, until destroyed.
+struct THeldFile {
+    HANDLE file;
+    THeldFile(const std::string &path, DWORD sharing);
+    ~THeldFile() { CloseHandle(file); }
+};
+
 // Restarts the (Wine) machine the way the pending list is carried out: wineboot
 // with -r, waited for.
 void RestartMachine();
