@@ -5,7 +5,7 @@
 // a freshly made desktop in every round; the best of the rounds counts.
 // Makes and removes its shortcuts in the prefix's Desktop.
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "common/entryname.h"
 #include "common/scratch.h"
 #include <windows.h>

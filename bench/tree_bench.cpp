@@ -3,7 +3,7 @@
 // loop that deletes the known list of files and directories without listing
 // anything (the floor). Prints seconds and ratios.
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include <windows.h>
 #include <stdio.h>
 #include <string>

@@ -1,5 +1,5 @@
 #include "flow/protected.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 #include "common/shellfolder.h"

@@ -1,5 +1,6 @@
 #include "flow/uninstall.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
+#include "client/removalrecord.h"
 #include "flow/protected.h"
 #include "common/paths.h"
 #include "common/scratch.h"
@@ -56,8 +57,9 @@ static int ShowMessage(UINT id, UINT flags, const char *arg1 = NULL, const char 
     return answer;
 }
 
-void RunRemoval()
+void RunRemoval(const char *drive, const char *directory)
 {
+    OpenRemovalRecord();
     RemoveBrowserPlugin();
     RemoveScreenSaver();
     DeleteClientProfileKey();
@@ -65,7 +67,14 @@ void RunRemoval()
     RemoveDesktopShortcuts();
     RemoveProgramGroup();
     RemoveInstallDirectory();
-    ShowMessage(IDS_REMOVED, MB_OK);
+    TLeftovers leftovers = RemoveLeftovers();
+    CloseRemovalRecord();
+    if (leftovers == NothingLeft)
+        ShowMessage(IDS_REMOVED, MB_OK);
+    else if (leftovers == LeftForRestart)
+        ShowMessage(IDS_REMOVED_AT_RESTART, MB_OK);
+    else
+        ShowMessage(IDS_NOT_ALL_REMOVED, MB_OK, drive, directory);
 }
 
 // Asks, removes or refuses for the client located in ClientPath.
@@ -85,7 +94,7 @@ static void ConfirmAndRemove()
         ShowMessage(IDS_PROTECTED_DIRECTORY, MB_OK, drive, directory);
     else if (ShowMessage(IDS_CONFIRM, MB_YESNO | MB_ICONQUESTION, ClientPath) == IDYES &&
              ShowMessage(IDS_CONFIRM_DIRECTORY, MB_YESNO | MB_ICONSTOP, drive, directory) == IDYES)
-        RunRemoval();
+        RunRemoval(drive, directory);
     FreeScratch(directory);
 }
 

@@ -5,5 +5,6 @@
 // process exit code, 0 on every path.
 int RunUninstall(HINSTANCE instance);
 
-// The removal sequence, run only after both confirmations.
-void RunRemoval();
+// The removal sequence, run only after both confirmations, and its last message.
+// Drive and directory are the installation directory as the boxes show it.
+void RunRemoval(const char *drive, const char *directory);

@@ -1,5 +1,6 @@
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
+#include "client/removalrecord.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 #include <string.h>
@@ -51,8 +52,10 @@ void RemoveBrowserPlugin()
         }
         if (haveSource && IsAbsolutePath(pluginPath) &&
             SplitPath(pluginPath, drive, size, directory, size, NULL, 0, NULL, 0) &&
-            JoinPath(pluginPath, size, drive, directory, "Plugins\\", "NPDVQ32.DLL"))
+            JoinPath(pluginPath, size, drive, directory, "Plugins\\", "NPDVQ32.DLL")) {
+            RecordRemovalTarget(TargetPluginFile, pluginPath);
             ForceDeleteFile(pluginPath);
+        }
         if (key != NULL)
             RegCloseKey(key);
     }

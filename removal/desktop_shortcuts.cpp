@@ -3,7 +3,8 @@
 #include "common/paths.h"
 #include "common/scratch.h"
 #include "common/shellfolder.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
+#include "client/removalrecord.h"
 #include <windows.h>
 #include <shlobj.h>
 #include <stdlib.h>
@@ -82,9 +83,7 @@ HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath
     return result;
 }
 
-// True when the target path names a file called DVQ32.EXE, in any directory and
-// in any case.
-static bool IsClientTarget(const char *targetPath)
+bool IsClientTarget(const char *targetPath)
 {
     char name[_MAX_FNAME];
     char extension[_MAX_EXT];
@@ -93,12 +92,7 @@ static bool IsClientTarget(const char *targetPath)
            JoinPath(fileName, sizeof fileName, name, extension) && _strcmpi(fileName, "DVQ32.EXE") == 0;
 }
 
-// The full path of a listed shortcut into shortcut, size bytes. An entry whose
-// name did not come through the ANSI conversion exactly ("?" for a character the
-// code page lacks, or a best-fit look-alike) is named by its short name. False
-// when no name will do, when the entry is a directory, or when the path does not
-// fit.
-static bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size)
+bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size)
 {
     char name[MAX_PATH];
     return !(entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && JoinPath(shortcut, size, desktop, "\\") &&
@@ -236,6 +230,7 @@ void RemoveDesktopShortcuts()
             if (!FindClientShortcut(desktop, pattern, shortcut, target, found, size, &known))
                 break;
             ForceDeleteFile(found);
+            RecordRemovalTarget(TargetShortcut, found);
             if (AfterShortcutDeletion != NULL)  // tests only
                 AfterShortcutDeletion();
         }

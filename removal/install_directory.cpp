@@ -1,5 +1,6 @@
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
+#include "client/removalrecord.h"
 #include "common/paths.h"
 
 void RemoveInstallDirectory()
@@ -12,6 +13,8 @@ void RemoveInstallDirectory()
     // A directory part that does not fit is not removed, and neither is anything
     // whose place depends on a current drive or directory.
     if (SplitPath(ClientPath, drive, sizeof drive, folder, sizeof folder, NULL, 0, NULL, 0) &&
-        JoinPath(directory, sizeof directory, drive, folder) && IsAbsolutePath(directory))
+        JoinPath(directory, sizeof directory, drive, folder) && IsAbsolutePath(directory)) {
+        RecordRemovalTarget(TargetInstallDirectory, directory);
         RemoveDirectoryTree(directory);
+    }
 }

@@ -1,5 +1,6 @@
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
+#include "client/removalrecord.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 #include "common/shellfolder.h"
@@ -17,8 +18,10 @@ void RemoveProgramGroup()
         // A Programs folder at a drive's root already ends with its separator.
         const char *last = CharPrevA(group, group + length);
         const char *separator = length > 0 && last == group + length - 1 && *last == '\\' ? "" : "\\";
-        if (JoinPath(group + length, (size_t)size - length, separator, "Solvarine\\"))
+        if (JoinPath(group + length, (size_t)size - length, separator, "Solvarine\\")) {
+            RecordRemovalTarget(TargetProgramGroup, group);
             RemoveDirectoryTree(group);
+        }
     }
     if (shellMalloc != NULL)
         shellMalloc->Release();

@@ -1,5 +1,6 @@
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
+#include "client/removalrecord.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 #include <string.h>
@@ -25,6 +26,7 @@ void RemoveScreenSaver()
                 WritePrivateProfileStringA("boot", "SCRNSAVE.EXE", NULL, profile);
                 SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, 0, NULL, SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE);
             }
+            RecordRemovalTarget(TargetScreenSaverFile, saver);
             ForceDeleteFile(saver);
         }
     }

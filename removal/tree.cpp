@@ -1,5 +1,5 @@
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "common/entryname.h"
 #include "common/paths.h"
 #include "common/scratch.h"
@@ -15,7 +15,7 @@ static const int TreePasses = 12;
 // followed by a backslash. A root, a relative path, a path without its trailing
 // backslash (whose walk would match the directory's siblings) and a path through
 // "." or ".." are not.
-static bool IsTreeDirectory(const char *directory)
+bool IsTreeDirectory(const char *directory)
 {
     size_t root = FullPathRootLength(directory);
     if (root == 0)

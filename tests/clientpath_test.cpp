@@ -1,6 +1,6 @@
 // Client location and path-buffer sizes, read from the test prefix's WIN.INI and
 // volumes.
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "common/scratch.h"
 #include "tests/support/machine.h"
 #include <gtest/gtest.h>

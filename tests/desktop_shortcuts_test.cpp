@@ -7,7 +7,7 @@
 // without FILE_SHARE_DELETE cannot be deleted but can be read; a name the ANSI code
 // page cannot hold is listed with "?" and has a made-up short name.
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "common/scratch.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/machine.h"

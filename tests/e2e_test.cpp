@@ -6,6 +6,7 @@
 #include "tests/support/inprocess.h"
 #include "tests/support/machine.h"
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <algorithm>
 
 namespace {
@@ -36,12 +37,18 @@ struct EndToEndTest : ::testing::Test {
         // loaded, and only the profile's before: load it first.
         GetDesktopWindow();
         SeedClean();
+        ClearPendingDeletions();
         std::string error;
         ASSERT_TRUE(SeedInstall(&error)) << error;
         before = FullInventory();
     }
 
-    void TearDown() override { SeedClean(); }
+    void TearDown() override
+    {
+        // What a failed case left for the restart must not hit the next case's seeding.
+        ClearPendingDeletions();
+        SeedClean();
+    }
 
     std::vector<TBox> Run(const std::vector<std::string> &answers, const std::string &screenshots = "")
     {
@@ -56,6 +63,31 @@ void ExpectBox(const TBox &box, const std::string &text, const char *buttons)
     EXPECT_EQ(box.caption, "Un-install Solvarine");
     EXPECT_EQ(box.text, text);
     EXPECT_EQ(box.buttons, buttons);
+}
+
+// Every client item is gone and nothing else changed: what went is exactly what
+// the client's items cover, and screen saving was switched off.
+void ExpectClientGoneAndNothingElse(const std::vector<std::string> &before)
+{
+    std::vector<TInventoryItem> items = Inventory();
+    for (const TInventoryItem &item : items)
+        EXPECT_EQ(item.present, !item.client) << FormatInventory({item});
+    std::vector<std::string> after = FullInventory();
+    std::vector<std::string> expected;
+    for (const std::string &line : before) {
+        bool client = false;
+        for (const TInventoryItem &item : items)
+            client = client || (item.client && InventoryCovers(item, InventoryLocation(line)));
+        if (!client)
+            expected.push_back(line);
+    }
+    const std::string switchedOff[] = {"setting\tscreen saving\toff",
+                                       "value\t" + std::string(ScreenSavingSwitch) + "\tREG_SZ \"0\""};
+    for (const std::string &line : switchedOff)
+        EXPECT_NE(std::find(after.begin(), after.end(), line), after.end()) << DiffInventories(before, after);
+    expected = Without(expected, {ScreenSavingSwitch});
+    after = Without(after, {ScreenSavingSwitch, "screen saving"});
+    EXPECT_EQ(DiffInventories(expected, after), "");
 }
 
 TEST_F(EndToEndTest, SeedingMakesEveryItemAndCleaningRemovesIt)
@@ -100,29 +132,9 @@ TEST_F(EndToEndTest, YesAndYesRemoveEveryClientItemAndLeaveEveryNeighbour)
     ExpectBox(boxes[0], Confirm, "Yes|No");
     ExpectBox(boxes[1], ConfirmDirectory, "Yes|No");
     ExpectBox(boxes[2], Removed, "OK");
-
-    std::vector<TInventoryItem> items = Inventory();
-    for (const TInventoryItem &item : items)
-        EXPECT_EQ(item.present, !item.client) << FormatInventory({item});
-
-    // Nothing else changed: what went is exactly what the client's items cover,
-    // and screen saving was switched off.
-    std::vector<std::string> after = FullInventory();
-    std::vector<std::string> expected;
-    for (const std::string &line : before) {
-        bool client = false;
-        for (const TInventoryItem &item : items)
-            client = client || (item.client && InventoryCovers(item, InventoryLocation(line)));
-        if (!client)
-            expected.push_back(line);
-    }
-    const std::string switchedOff[] = {"setting\tscreen saving\toff",
-                                       "value\t" + std::string(ScreenSavingSwitch) + "\tREG_SZ \"0\""};
-    for (const std::string &line : switchedOff)
-        EXPECT_NE(std::find(after.begin(), after.end(), line), after.end()) << DiffInventories(before, after);
-    expected = Without(expected, {ScreenSavingSwitch});
-    after = Without(after, {ScreenSavingSwitch, "screen saving"});
-    EXPECT_EQ(DiffInventories(expected, after), "");
+    ExpectClientGoneAndNothingElse(before);
+    // Nothing was in use, so nothing waits for the restart.
+    EXPECT_EQ(PendingDeletions(), std::vector<std::string>{});
 
     // Each box was saved as a picture of its own size before it was answered.
     for (int i = 1; i <= 3; i++) {
@@ -134,6 +146,40 @@ TEST_F(EndToEndTest, YesAndYesRemoveEveryClientItemAndLeaveEveryNeighbour)
         EXPECT_GT(header->biHeight, 50);
     }
     DeleteTree(screenshots);
+}
+
+// A file of the installation, the plug-in and a desktop shortcut in use by another
+// program (this one): they and the directories holding them in the installation
+// wait for the restart, and go with it.
+TEST_F(EndToEndTest, FilesInUseGoAtTheNextRestart)
+{
+    const std::string install = SeedInstallDir;
+    const std::string data = install + "Data\\USERS.DAT";
+    const std::string plugin = "C:\\Program Files\\Netscape\\Program\\Plugins\\NPDVQ32.DLL";
+    const std::string shortcut = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\Chat with Grandma.lnk";
+    const std::vector<std::string> waiting = {plugin, shortcut, data, install + "Data\\", install};
+    {
+        // Held with no sharing; the shortcut as a program reading it would: one
+        // that cannot be read cannot be told to lead to the client.
+        THeldFile held[] = {{data, 0}, {plugin, 0}, {shortcut, FILE_SHARE_READ}};
+        std::vector<TBox> boxes = Run({"Yes", "Yes", "OK"});
+        ASSERT_EQ(boxes.size(), 3u) << DescribeBoxes(boxes);
+        ExpectBox(boxes[2], RemovedAtRestart, "OK");
+        // Files before the directories holding them, the deepest first; nothing
+        // outside the installation but the held files themselves.
+        std::vector<std::string> expected;
+        for (const std::string &path : waiting)
+            expected.push_back("\\??\\" + (path.back() == '\\' ? path.substr(0, path.size() - 1) : path));
+        EXPECT_EQ(PendingDeletions(), expected);
+        // Until then only they are left.
+        for (const TInventoryItem &item : Inventory()) {
+            bool wait = std::find(waiting.begin(), waiting.end(), item.location) != waiting.end();
+            EXPECT_EQ(item.present, !item.client || wait) << FormatInventory({item});
+        }
+    }
+    RestartMachine();
+    EXPECT_EQ(PendingDeletions(), std::vector<std::string>{});
+    ExpectClientGoneAndNothingElse(before);
 }
 
 TEST_F(EndToEndTest, NoAtEitherConfirmationChangesNothing)

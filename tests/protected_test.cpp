@@ -1,7 +1,7 @@
 // Which client directories the run refuses to remove, with the test prefix's own
 // system and shell folders.
 #include "flow/protected.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "removal/removal.h"
 #include "common/scratch.h"
 #include "tests/support/machine.h"

@@ -2,7 +2,7 @@
 // browser plug-in, the client's profile key, and its document type, MIME types and
 // uninstall entry.
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "common/scratch.h"
 #include "tests/support/machine.h"
 #include <gtest/gtest.h>

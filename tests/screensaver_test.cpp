@@ -1,7 +1,7 @@
 // Screen-saver removal on the test prefix's SYSTEM.INI, screen-saver setting and
 // Windows directory.
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "common/scratch.h"
 #include "tests/support/machine.h"
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // Programs folder: by the steps, and by the real DVQRMV32.EXE, its boxes answered
 // by the box driver.
 #include "removal/removal.h"
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "common/scratch.h"
 #include "testtools/boxdriver.h"
 #include "tests/support/machine.h"

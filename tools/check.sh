@@ -11,4 +11,4 @@ exec cppcheck --quiet --error-exitcode=1 --std=c++17 --language=c++ \
     --enable=warning,style,portability --inline-suppr \
     --suppressions-list=tools/cppcheck/suppressions.txt \
     --template='{file}:{line}: {severity}: {message} [{id}]' \
-    -I . common flow removal findfile
+    -I . common client flow removal findfile

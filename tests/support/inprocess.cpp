@@ -72,3 +72,9 @@ bool FakeClientWasClosed(const std::string &log)
     EXPECT_EQ(FindWindowA("SolvarineMainWndClass", NULL), nullptr);
     return ReadWholeFile(log).find("WM_CLOSE") != std::string::npos;
 }
+
+std::string NotAllRemoved(const std::string &directory)
+{
+    return "Solvarine has been removed from this computer, but some of its files could not be removed.  "
+           "You can delete what is left in " + directory + " yourself.";
+}

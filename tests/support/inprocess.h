@@ -9,6 +9,12 @@ const char *const NotFound = "Solvarine was not found on this computer.";
 const char *const Running = "You cannot run un-install while Solvarine is running.\n"
                             "Do you wish to shut Solvarine down and continue un-installing?";
 const char *const Removed = "Solvarine has been removed from this computer.";
+const char *const RemovedAtRestart = "Solvarine has been removed from this computer.  Some of its files are in use "
+                                     "and will be removed when Windows restarts.";
+
+// The last box when something could be neither deleted nor scheduled; directory
+// is the installation directory with its trailing backslash.
+std::string NotAllRemoved(const std::string &directory);
 
 // The folder of the test program, where the un-installer and the test tools are
 // built; with its trailing backslash.

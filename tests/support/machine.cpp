@@ -215,3 +215,79 @@ TSavedRegValue::~TSavedRegValue()
         RegSetValueExA(handle, name.c_str(), 0, type, (const BYTE *)bytes.data(), (DWORD)bytes.size());
     RegCloseKey(handle);
 }
+
+static const char SessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+static std::string Utf8(const wchar_t *text)
+{
+    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, NULL, 0, NULL, NULL);
+    std::string out(length > 0 ? length : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], length, NULL, NULL);
+    out.resize(strlen(out.c_str()));
+    return out;
+}
+
+std::vector<std::string> PendingDeletions()
+{
+    std::vector<std::string> names;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key, L"PendingFileRenameOperations", NULL, &type, NULL, &size) == ERROR_SUCCESS) {
+        std::vector<wchar_t> data(size / sizeof(wchar_t) + 2, L'\0');
+        RegQueryValueExW(key, L"PendingFileRenameOperations", NULL, &type, (BYTE *)data.data(), &size);
+        // Pairs of strings, a name and what it becomes ("" to delete it).
+        for (size_t i = 0; i < size / sizeof(wchar_t) && data[i] != L'\0';) {
+            std::string name = Utf8(&data[i]);
+            i += wcslen(&data[i]) + 1;
+            std::string target = Utf8(&data[i]);
+            i += wcslen(&data[i]) + 1;
+            names.push_back(target.empty() ? name : name + " -> " + target);
+        }
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+void ClearPendingDeletions()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SessionManagerKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, "PendingFileRenameOperations");
+    RegCloseKey(key);
+}
+
+THeldFile::THeldFile(const std::string &path, DWORD sharing)
+    : file(CreateFileA(path.c_str(), GENERIC_READ, sharing, NULL, OPEN_EXISTING, 0, NULL))
+{
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
+}
+
+void RestartMachine()
+{
+    char line[] = "wineboot.exe -r";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process));
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 120000), WAIT_OBJECT_0);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+void SaveShortcut(const std::string &path, const std::string &target)
+{
+    IShellLinkA *shellLink = NULL;
+    IPersistFile *file = NULL;
+    ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&shellLink),
+              S_OK);
+    EXPECT_TRUE(SUCCEEDED(shellLink->SetPath(target.c_str()))) << target;
+    std::wstring widePath(path.begin(), path.end());
+    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void **)&file))) {
+        EXPECT_EQ(file->Save(widePath.c_str(), TRUE), S_OK) << path;
+        file->Release();
+    }
+    shellLink->Release();
+}

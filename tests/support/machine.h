@@ -48,3 +48,24 @@ long ForEachAllocationFailure(const std::function<void()> &setUp, const std::fun
 
 // The whole content of a file, or "" when it cannot be read.
 std::string ReadWholeFile(const std::string &path);
+
+// The machine's list of files to delete at the next restart (the session
+// manager's PendingFileRenameOperations), as the names it holds ("\??\C:\...");
+// a rename to somewhere else is listed as "name -> new name". Empty when none.
+std::vector<std::string> PendingDeletions();
+void ClearPendingDeletions();
+
+// A file kept open, as a running program keeps what it uses, until destroyed.
+struct THeldFile {
+    HANDLE file;
+    THeldFile(const std::string &path, DWORD sharing);
+    ~THeldFile() { CloseHandle(file); }
+};
+
+// Restarts the (Wine) machine the way the pending list is carried out: wineboot
+// with -r, waited for.
+void RestartMachine();
+
+// Saves a shortcut file at path (a full path) that leads to target; COM must be
+// initialised.
+void SaveShortcut(const std::string &path, const std::string &target);

@@ -1,4 +1,4 @@
-#include "flow/clientpath.h"
+#include "client/clientpath.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 #include <windows.h>
