@@ -76,10 +76,14 @@ int RemoveTreeEntry(const char *directory, WIN32_FIND_DATAA *entry, void *)
         if (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
                 RemoveDirectoryA(path);
-        } else if (entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        } else if (entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             DeleteFileA(path);  // the link itself, leaving its target's attributes alone
-        else
+        } else if ((entry->dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                               FILE_ATTRIBUTE_SYSTEM)) ||
+                   !DeleteFileA(path)) {
+            // A file listed with nothing in its way is deleted without asking again.
             ForceDeleteFile(path);
+        }
     }
     FreeScratch(path);
     return 1;
