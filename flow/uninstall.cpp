@@ -83,7 +83,8 @@ static void ConfirmAndRemove()
     char drive[3] = {0};
     char *directory = (char *)AllocScratch(InstallPathSize);
     if (directory == NULL) {
-        // What cannot be checked is refused, shown as far as a path fits here.
+        // What cannot be checked is refused; its directory is shown when it fits
+        // here, and left out when it does not.
         char shown[MAX_PATH];
         SplitPath(ClientPath, drive, sizeof drive, shown, sizeof shown, NULL, 0, NULL, 0);
         ShowMessage(IDS_PROTECTED_DIRECTORY, MB_OK, drive, shown);

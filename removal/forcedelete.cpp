@@ -2,9 +2,6 @@
 #include "common/paths.h"
 #include <string.h>
 
-// Attributes that stand in the way of a delete.
-static const DWORD StoppingAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
 // A handle to the file when it has other hard links, whose attributes are the
 // file's own and would change with it; INVALID_HANDLE_VALUE otherwise.
 static HANDLE OpenWhenLinked(const char *path)
@@ -29,7 +26,7 @@ void ForceDeleteFile(const char *path)
         return;
     DWORD attributes = GetFileAttributesA(path);
     // A file that nothing protects is deleted at once.
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & StoppingAttributes) && DeleteFileA(path))
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & AttributesInTheWay) && DeleteFileA(path))
         return;
     HANDLE linked = attributes != INVALID_FILE_ATTRIBUTES ? OpenWhenLinked(path) : INVALID_HANDLE_VALUE;
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);

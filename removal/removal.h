@@ -4,6 +4,9 @@
 #include <windows.h>
 #include "findfile/findfile.h"
 
+// Attributes that are cleared before a file is deleted.
+const DWORD AttributesInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
 // Deletes the file, clearing its attributes first when they stand in the way;
 // the results are ignored. A read-only file's other hard links keep their
 // attributes. A path that is not full (a drive, a colon and a backslash, or a

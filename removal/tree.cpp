@@ -49,9 +49,25 @@ static void RemoveUnnamedEntry(const char *directory, const WIN32_FIND_DATAW *en
             RemoveDirectoryW(path);
     } else {
         if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-            (entry->dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+            (entry->dwFileAttributes & AttributesInTheWay))
             SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path);
+    }
+}
+
+// Deletes the entry at path, listed with the given attributes. A directory goes
+// only when empty. A linked directory is left alone: some platforms remove the
+// directory it names instead of the link.
+static void RemoveNamedEntry(const char *path, DWORD attributes)
+{
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            RemoveDirectoryA(path);
+    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        DeleteFileA(path);  // the link itself, leaving its target's attributes alone
+    } else if ((attributes & AttributesInTheWay) || !DeleteFileA(path)) {
+        // A file listed with nothing in its way is deleted without asking again.
+        ForceDeleteFile(path);
     }
 }
 
@@ -64,26 +80,13 @@ int RemoveTreeEntry(const char *directory, WIN32_FIND_DATAA *entry, void *)
     // The directory is checked as well as the name: the walk started in a checked
     // directory, so a directory that fails here was reached through a name that
     // leads out of the tree.
-    char name[MAX_PATH];
-    WIN32_FIND_DATAW wide;
-    if (!IsTreeDirectory(directory)) {
-        // not the program's
-    } else if (!GetReachableEntryName(directory, entry, name, (int)sizeof name, &wide)) {
-        RemoveUnnamedEntry(directory, &wide);  // "." and ".." are never looked up
-    } else if (JoinPath(path, (size_t)size, directory, name)) {
-        // A directory goes only when empty. A linked directory is left alone: some
-        // platforms remove the directory it names instead of the link.
-        if (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!(entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                RemoveDirectoryA(path);
-        } else if (entry->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            DeleteFileA(path);  // the link itself, leaving its target's attributes alone
-        } else if ((entry->dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                               FILE_ATTRIBUTE_SYSTEM)) ||
-                   !DeleteFileA(path)) {
-            // A file listed with nothing in its way is deleted without asking again.
-            ForceDeleteFile(path);
-        }
+    if (IsTreeDirectory(directory)) {
+        char name[MAX_PATH];
+        WIN32_FIND_DATAW wide;
+        if (!GetReachableEntryName(directory, entry, name, (int)sizeof name, &wide))
+            RemoveUnnamedEntry(directory, &wide);  // "." and ".." are never looked up
+        else if (JoinPath(path, (size_t)size, directory, name))
+            RemoveNamedEntry(path, entry->dwFileAttributes);
     }
     FreeScratch(path);
     return 1;
