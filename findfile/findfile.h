@@ -17,10 +17,11 @@
 //
 // Subdirectories are searched depth first, the one listed last first. Names that
 // begin with "." and links (reparse points) are reported but never entered; a
-// subdirectory whose name did not come through the ANSI code page intact (a "?"
-// for a character it lacks, or a best-fit separator or dot) is entered by its
-// short name, and the walk fails when that will not do either. At most 200
-// directories wait at once.
+// subdirectory whose name does not convert to the ANSI code page exactly (a "?"
+// for a character it lacks, or a best-fit look-alike such as a separator or dot)
+// or ends with a dot or a space is entered by its short name, and is passed over,
+// still reported, when that will not do either. At most 200 directories wait at
+// once.
 //
 // Returns 1 when the walk completed or was stopped (by the callback returning 0 or
 // by -1); the whole tree has then been reported. Returns 0 when it failed: no
