@@ -67,8 +67,18 @@ bool DefineWineDrive(char letter, const std::string &unixPath)
     // The letter is there (or gone) for this process once its root answers so.
     char root[4] = {letter, ':', '\\', '\0'};
     for (int i = 0; done && i < 100; i++) {
-        if ((GetFileAttributesA(root) != INVALID_FILE_ATTRIBUTES) == !unixPath.empty())
+        if ((GetFileAttributesA(root) != INVALID_FILE_ATTRIBUTES) == !unixPath.empty()) {
+            // Wine reads its list of drives again only when the clock's second
+            // changes, and that list decides which volume (serial number) a file
+            // is on. Until the next second a file under the new letter could
+            // report either volume, and identities compared across the change
+            // would differ.
+            FILETIME now;
+            GetSystemTimeAsFileTime(&now);
+            ULONGLONG ticks = ((ULONGLONG)now.dwHighDateTime << 32) | now.dwLowDateTime;
+            Sleep((DWORD)(1000 - ticks / 10000 % 1000) + 20);
             return true;
+        }
         Sleep(50);
     }
     return false;

@@ -13,4 +13,6 @@ bool RunUnix(std::vector<std::string> args);
 
 // Maps the drive letter to a Unix folder, or removes it when unixPath is empty,
 // as Wine's configuration tool does (a link in the prefix's dosdevices folder).
+// Returns once every file under the letter reports its new volume, up to a second
+// after the letter itself answers.
 bool DefineWineDrive(char letter, const std::string &unixPath);
