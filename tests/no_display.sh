@@ -1,11 +1,11 @@
 #!/bin/sh
 # Runs the un-installer where none of its message boxes can appear (its DISPLAY
 # names no X server) while a client window exists on the real display.
-# Usage: no_display.sh SOURCE_DIR BUILD_DIR
+# Usage: no_display.sh SOURCE_DIR BUILD_DIR PREFIX
 set -e
 source_dir=$1
 build=$2
-prefix="$build/wineprefix"
+prefix=$3
 run() { sh "$source_dir/tools/wine-run.sh" "$prefix" "$@"; }
 run cmd /c mkdir 'C:\dvqtest' >/dev/null 2>&1 || true
 log="$prefix/drive_c/dvqtest/nodisplay-client.log"
@@ -17,5 +17,5 @@ until grep -q started "$log" 2>/dev/null; do
     [ $i -lt 300 ] || { echo "the fake client did not start"; exit 1; }
     sleep 0.1
 done
-DISPLAY=:9999 DVQ_FAKE_CLIENT_LOG='C:\dvqtest\nodisplay-client.log' \
+DVQ_DISPLAY_PER_PREFIX= DISPLAY=:9999 DVQ_FAKE_CLIENT_LOG='C:\dvqtest\nodisplay-client.log' \
     run "$build/uninstall_test.exe" --gtest_filter=UninstallTest.BoxesThatCannotAppear
