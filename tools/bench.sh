@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 sh tools/setup.sh
 . tools/arch.sh
 cmake --preset "$DVQ_PRESET" >/dev/null
-cmake --build build -j"$(nproc)" >/dev/null
+cmake --build build -j"$(nproc)" --target benches >/dev/null
 . tools/xvfb-ensure.sh
 out=build/bench-output.txt
 : > "$out"
