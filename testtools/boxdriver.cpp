@@ -153,7 +153,10 @@ bool AnswerBoxes(DWORD processId, HANDLE done, TBoxScript &script, DWORD timeout
         EnumWindows(FindBox, (LPARAM)&search);
         if (search.found == NULL)
             continue;
-        Sleep(50);  // let the box finish drawing before it is read
+        // Read as soon as it is visible (its text, buttons and icon are set before
+        // it is shown); a picture waits for it to finish drawing.
+        if (!script.screenshots.empty())
+            Sleep(50);
         TBox box = ReadBox(search.found);
         if (!script.screenshots.empty()) {
             std::string folder = script.screenshots;

@@ -49,6 +49,10 @@ const DWORD IoctlDefineUnixDrive = CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ
 // Maps the drive letter to a Unix folder, or removes it when unixPath is empty.
 bool DefineWineDrive(char letter, const std::string &unixPath)
 {
+    char root[4] = {letter, ':', '\\', '\0'};
+    // A letter that is not there is removed already: no file can change volume.
+    if (unixPath.empty() && GetFileAttributesA(root) == INVALID_FILE_ATTRIBUTES)
+        return true;
     HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
     if (manager == INVALID_HANDLE_VALUE)
@@ -65,7 +69,6 @@ bool DefineWineDrive(char letter, const std::string &unixPath)
                                 &returned, NULL);
     CloseHandle(manager);
     // The letter is there (or gone) for this process once its root answers so.
-    char root[4] = {letter, ':', '\\', '\0'};
     for (int i = 0; done && i < 100; i++) {
         if ((GetFileAttributesA(root) != INVALID_FILE_ATTRIBUTES) == !unixPath.empty()) {
             // Wine reads its list of drives again only when the clock's second
