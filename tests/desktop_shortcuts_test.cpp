@@ -12,6 +12,7 @@
 #include "tests/support/inprocess.h"
 #include "tests/support/machine.h"
 #include "tests/support/wine.h"
+#include "testtools/seed.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <string.h>
@@ -34,16 +35,7 @@ void MakeShortcut(const std::wstring &link, const std::string &target)
 {
     std::wstring path = link.find(L'\\') == std::wstring::npos ? WideDesktop + link : link;
     CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), NULL);
-    IShellLinkA *shellLink = NULL;
-    IPersistFile *file = NULL;
-    ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&shellLink),
-              S_OK);
-    EXPECT_TRUE(SUCCEEDED(shellLink->SetPath(target.c_str()))) << target;
-    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void **)&file))) {
-        EXPECT_EQ(file->Save(path.c_str(), TRUE), S_OK);
-        file->Release();
-    }
-    shellLink->Release();
+    EXPECT_TRUE(SaveShortcutFile(path, target)) << target;
 }
 
 // The shortcuts on the desktop, sorted; removes them with remove.
@@ -100,6 +92,25 @@ struct DesktopShortcutsTest : ::testing::Test {
         CoUninitialize();
     }
 };
+
+// The tests' shortcuts are the files IPersistFile::Save writes, byte for byte.
+TEST_F(DesktopShortcutsTest, ShortcutFilesAreThoseTheShellSaves)
+{
+    const std::wstring mine = L"C:\\dvqtest\\lnk\\mine.lnk", shells = L"C:\\dvqtest\\lnk\\shells.lnk";
+    ASSERT_TRUE(SaveShortcutFile(mine, ClientExe));
+    IShellLinkA *shellLink = NULL;
+    IPersistFile *file = NULL;
+    ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&shellLink),
+              S_OK);
+    EXPECT_EQ(shellLink->SetPath(ClientExe), S_OK);
+    ASSERT_EQ(shellLink->QueryInterface(IID_IPersistFile, (void **)&file), S_OK);
+    EXPECT_EQ(file->Save(shells.c_str(), TRUE), S_OK);
+    file->Release();
+    shellLink->Release();
+    std::string saved = ReadWholeFile("C:\\dvqtest\\lnk\\shells.lnk");
+    EXPECT_GT(saved.size(), 76u);  // more than the header
+    EXPECT_EQ(ReadWholeFile("C:\\dvqtest\\lnk\\mine.lnk"), saved);
+}
 
 // One pass over a desktop without a client shortcut: each shortcut resolved once,
 // files that are no shortcut resolved to an empty target, nothing deleted.

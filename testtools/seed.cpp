@@ -366,22 +366,10 @@ bool MakeShortcut(const TItem &item)
     if (!MakeDirectories(Parent(item.path)))
         return false;
     HRESULT com = CoInitialize(NULL);
-    IShellLinkA *link = NULL;
-    IPersistFile *file = NULL;
-    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&link);
-    if (SUCCEEDED(result))
-        result = link->SetPath(item.data.c_str());
-    if (SUCCEEDED(result))
-        result = link->QueryInterface(IID_IPersistFile, (void **)&file);
-    if (SUCCEEDED(result))
-        result = file->Save(item.path.c_str(), TRUE);
-    if (file != NULL)
-        file->Release();
-    if (link != NULL)
-        link->Release();
+    bool saved = SaveShortcutFile(item.path, item.data);
     if (SUCCEEDED(com))
         CoUninitialize();
-    return SUCCEEDED(result);
+    return saved;
 }
 
 bool SetValue(const TItem &item)
@@ -609,6 +597,44 @@ void ListKey(HKEY root, const std::string &path, std::vector<std::string> &lines
 }
 
 }  // namespace
+
+bool SaveShortcutFile(const std::wstring &path, const std::string &target)
+{
+    IShellLinkA *link = NULL;
+    IPersistStream *persist = NULL;
+    IStream *stream = NULL;
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&link);
+    if (SUCCEEDED(result))
+        result = link->SetPath(target.c_str());
+    if (SUCCEEDED(result))
+        result = link->QueryInterface(IID_IPersistStream, (void **)&persist);
+    if (SUCCEEDED(result))
+        result = CreateStreamOnHGlobal(NULL, TRUE, &stream);
+    if (SUCCEEDED(result))
+        result = persist->Save(stream, TRUE);
+    bool saved = false;
+    LARGE_INTEGER start = {};
+    ULARGE_INTEGER size = {};
+    HGLOBAL memory = NULL;
+    if (SUCCEEDED(result) && SUCCEEDED(stream->Seek(start, STREAM_SEEK_CUR, &size)) &&
+        SUCCEEDED(GetHGlobalFromStream(stream, &memory))) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            saved = WriteFile(file, GlobalLock(memory), (DWORD)size.QuadPart, &written, NULL) &&
+                    written == size.QuadPart;
+            GlobalUnlock(memory);
+            CloseHandle(file);
+        }
+    }
+    if (stream != NULL)
+        stream->Release();
+    if (persist != NULL)
+        persist->Release();
+    if (link != NULL)
+        link->Release();
+    return saved;
+}
 
 bool SeedInstall(std::string *error)
 {

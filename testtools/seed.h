@@ -14,6 +14,12 @@
 extern const char SeedInstallDir[];   // "C:\Program Files\Solvarine\"
 extern const char SeedClientExe[];    // "C:\Program Files\Solvarine\DVQ32.EXE"
 
+// Saves a shortcut file at path (a full path) that leads to target, as
+// IPersistFile::Save writes one; COM must be initialised. It writes the link's
+// stream itself: under Wine, IPersistFile::Save also starts a process of Wine's
+// menu builder for every shortcut saved, which costs more than the seeding.
+bool SaveShortcutFile(const std::wstring &path, const std::string &target);
+
 // Creates every client item and every neighbour, switching screen saving on.
 // False, with what failed in *error (may be null), when something could not be
 // made; whatever was made stays.

@@ -1,4 +1,5 @@
 #include "tests/support/machine.h"
+#include "testtools/seed.h"
 #include "common/scratch.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -279,15 +280,5 @@ void RestartMachine()
 
 void SaveShortcut(const std::string &path, const std::string &target)
 {
-    IShellLinkA *shellLink = NULL;
-    IPersistFile *file = NULL;
-    ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&shellLink),
-              S_OK);
-    EXPECT_TRUE(SUCCEEDED(shellLink->SetPath(target.c_str()))) << target;
-    std::wstring widePath(path.begin(), path.end());
-    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void **)&file))) {
-        EXPECT_EQ(file->Save(widePath.c_str(), TRUE), S_OK) << path;
-        file->Release();
-    }
-    shellLink->Release();
+    EXPECT_TRUE(SaveShortcutFile(std::wstring(path.begin(), path.end()), target)) << path << " -> " << target;
 }
