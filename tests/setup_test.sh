@@ -122,7 +122,8 @@ machine() {
 # Runs setup on the current machine; its output and exit code are kept.
 run_setup() {
     status=0
-    env PATH="$work/bin:$PATH" DVQ_APT_SOURCES="$DVQ_FAKE/apt" DVQ_SETUP_PAUSE=0 DVQ_SETUP_PROBE32=true \
+    env -u DVQ_ARCH -u DVQ_SETUP_PROBE32 PATH="$work/bin:$PATH" DVQ_APT_SOURCES="$DVQ_FAKE/apt" DVQ_SETUP_PAUSE=0 \
+        DVQ_SETUP_PROBE32=true \
         "$@" sh "$setup" >"$DVQ_FAKE/out" 2>"$DVQ_FAKE/err" || status=$?
 }
 
@@ -249,7 +250,7 @@ grep -qx "DEBIAN_FRONTEND=noninteractive" "$DVQ_FAKE/calls" || fail "apt-get ask
 # Setup's own 32-bit probe agrees with Wine's 32-bit loader, where there is one.
 machine probe none
 status=0
-env PATH="$work/bin:$PATH" DVQ_APT_SOURCES="$DVQ_FAKE/apt" DVQ_SETUP_PAUSE=0 sh "$setup" >"$DVQ_FAKE/out" 2>"$DVQ_FAKE/err" || status=$?
+env -u DVQ_ARCH -u DVQ_SETUP_PROBE32 PATH="$work/bin:$PATH" DVQ_APT_SOURCES="$DVQ_FAKE/apt" DVQ_SETUP_PAUSE=0 sh "$setup" >"$DVQ_FAKE/out" 2>"$DVQ_FAKE/err" || status=$?
 if [ -x /usr/lib/wine/wine ]; then
     if /usr/lib/wine/wine --version >/dev/null 2>&1; then expect_route "i686 route"; else expect_route "x86-64 route"; fi
 else
