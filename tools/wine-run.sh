@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs a Windows program under Wine in the given prefix, creating the prefix on
 # first use. Usage: wine-run.sh PREFIX [PROGRAM [ARGS...]]; without a program it
-# only makes the prefix ready.
+# only makes the prefix ready; wine-run.sh PREFIX --stop ends the prefix's Wine
+# and its own display.
 # The prefix is the project's own (inside a build tree), never the user's ~/.wine.
 # When DVQ_WINE_TEMPLATE names another prefix, a new prefix is a copy of that one
 # (made first when missing) rather than made by wineboot: a copy takes a second,
@@ -63,11 +64,11 @@ make_ready() {
     ) 9>"$1.lock"
 }
 
-# With DVQ_DISPLAY_PER_PREFIX set (tools/test.sh, which runs tests of several
-# prefixes side by side), the prefix has an X display of its own: an Xvfb started
-# on first use and written down in PREFIX.display ("number pid"), for the caller
-# to stop. The X server keeps some state for all its clients (screen saving is
-# its switch), which the tests of one prefix must not see changed by another's.
+# With DVQ_DISPLAY_PER_PREFIX set (the tests, which run side by side in several
+# prefixes), the prefix has an X display of its own: an Xvfb started on first use
+# and written down in PREFIX.display ("number pid") until --stop. The X server
+# keeps some state for all its clients (screen saving is its switch), which the
+# tests of one prefix must not see changed by another's.
 own_display() {
     (
         flock 8
@@ -100,6 +101,15 @@ own_display() {
     ) 8>"$prefix.display.lock"
 }
 
+if [ "${1:-}" = --stop ]; then
+    wineserver -k 2>/dev/null || true
+    if [ -f "$prefix.display" ]; then
+        read -r n pid <"$prefix.display"
+        kill "$pid" 2>/dev/null || true
+        rm -f "$prefix.display"
+    fi
+    exit 0
+fi
 make_ready "$prefix" "$template"
 [ $# -gt 0 ] || exit 0
 if [ -n "${DVQ_DISPLAY_PER_PREFIX:-}" ]; then
