@@ -17,5 +17,5 @@ until grep -q started "$log" 2>/dev/null; do
     [ $i -lt 300 ] || { echo "the fake client did not start"; exit 1; }
     sleep 0.1
 done
-DVQ_DISPLAY_PER_PREFIX= DISPLAY=:9999 DVQ_FAKE_CLIENT_LOG='C:\dvqtest\nodisplay-client.log' \
+DVQ_PREFIX_DISPLAY= DISPLAY=:9999 DVQ_FAKE_CLIENT_LOG='C:\dvqtest\nodisplay-client.log' \
     run "$build/uninstall_test.exe" --gtest_filter=UninstallTest.BoxesThatCannotAppear

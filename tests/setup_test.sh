@@ -221,7 +221,7 @@ expect_installed nsis:amd64
 expect_not_installed wine32:i386
 # DVQ_ARCH=i686 asks for the i686 route again.
 run_setup DVQ_ARCH=i686
-expect_route "i686 route"
+expect_route "i686 route (wine32 and wine64), as DVQ_ARCH asks"
 expect_installed wine32:i386
 
 machine kernel-without-32-bit none

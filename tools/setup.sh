@@ -58,10 +58,10 @@ runs_32bit() {
 
 missing=$(missing_of $COMMON $I386)
 common_missing=$(printf '%s\n' "$missing" | sed 's/ wine32:i386//')
-probe=yes
+probe=yes why_i686="this machine runs 32-bit programs"
 case ${DVQ_ARCH:-} in
     x86_64) want_i386=no why="as DVQ_ARCH asks" ;;
-    i686) want_i386=yes probe=no ;;
+    i686) want_i386=yes probe=no why_i686="as DVQ_ARCH asks" ;;
     *)
         if ! listed "$missing" wine64 && listed "$missing" wine32:i386; then
             want_i386=no why="as this machine took before (wine64 without wine32)"
@@ -136,7 +136,7 @@ if [ -n "$missing" ]; then
         install $missing
         echo "setup: x86-64 route (wine64 alone, no wine32), $why"
     elif install $missing; then
-        echo "setup: i686 route (wine32 and wine64): this machine runs 32-bit programs"
+        echo "setup: i686 route (wine32 and wine64), $why_i686"
     else
         without_security
         if install -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$plain" $missing; then

@@ -2,8 +2,8 @@
 # Builds the un-installer and its tests, then runs every test under Wine.
 # Usage: sh tools/test.sh [ctest arguments]
 # The tests run side by side, each group in a Wine prefix and on an X display of
-# its own (tests/CMakeLists.txt); DVQ_TEST_JOBS says how many at once (default:
-# twice the processors, as a test spends much of its time waiting for Wine).
+# its own (tests/CMakeLists.txt), one test of each group at a time: every group at
+# once, sharing the processors; DVQ_TEST_JOBS=N runs at most N tests at once.
 set -e
 cd "$(dirname "$0")/.."
 sh tools/setup.sh
@@ -17,4 +17,4 @@ sh tools/wine-run.sh "$template" &
 made=$!
 cmake --build build -j"$(nproc)"
 wait $made
-ctest --test-dir build --output-on-failure -j"${DVQ_TEST_JOBS:-$(($(nproc) * 2))}" "$@"
+ctest --test-dir build --output-on-failure -j"${DVQ_TEST_JOBS:-64}" "$@"

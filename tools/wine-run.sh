@@ -2,7 +2,7 @@
 # Runs a Windows program under Wine in the given prefix, creating the prefix on
 # first use. Usage: wine-run.sh PREFIX [PROGRAM [ARGS...]]; without a program it
 # only makes the prefix ready; wine-run.sh PREFIX --stop ends the prefix's Wine
-# and its own display.
+# and its own display (below).
 # The prefix is the project's own (inside a build tree), never the user's ~/.wine.
 # When DVQ_WINE_TEMPLATE names another prefix, a new prefix is a copy of that one
 # (made first when missing) rather than made by wineboot: a copy takes a second,
@@ -64,7 +64,7 @@ make_ready() {
     ) 9>"$1.lock"
 }
 
-# With DVQ_DISPLAY_PER_PREFIX set (the tests, which run side by side in several
+# With DVQ_PREFIX_DISPLAY set (the tests, which run side by side in several
 # prefixes), the prefix has an X display of its own: an Xvfb started on first use
 # and written down in PREFIX.display ("number pid") until --stop. The X server
 # keeps some state for all its clients (screen saving is its switch), which the
@@ -112,7 +112,7 @@ if [ "${1:-}" = --stop ]; then
 fi
 make_ready "$prefix" "$template"
 [ $# -gt 0 ] || exit 0
-if [ -n "${DVQ_DISPLAY_PER_PREFIX:-}" ]; then
+if [ -n "${DVQ_PREFIX_DISPLAY:-}" ]; then
     DISPLAY=$(own_display)
     export DISPLAY
 fi
