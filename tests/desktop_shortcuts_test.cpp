@@ -96,15 +96,14 @@ struct DesktopShortcutsTest : ::testing::Test {
 // The tests' shortcuts are the files IPersistFile::Save writes, byte for byte.
 TEST_F(DesktopShortcutsTest, ShortcutFilesAreThoseTheShellSaves)
 {
-    const std::wstring mine = L"C:\\dvqtest\\lnk\\mine.lnk", shells = L"C:\\dvqtest\\lnk\\shells.lnk";
-    ASSERT_TRUE(SaveShortcutFile(mine, ClientExe));
     IShellLinkA *shellLink = NULL;
     IPersistFile *file = NULL;
     ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&shellLink),
               S_OK);
     EXPECT_EQ(shellLink->SetPath(ClientExe), S_OK);
+    EXPECT_TRUE(SaveLinkFile(shellLink, L"C:\\dvqtest\\lnk\\mine.lnk"));
     ASSERT_EQ(shellLink->QueryInterface(IID_IPersistFile, (void **)&file), S_OK);
-    EXPECT_EQ(file->Save(shells.c_str(), TRUE), S_OK);
+    EXPECT_EQ(file->Save(L"C:\\dvqtest\\lnk\\shells.lnk", FALSE), S_OK);
     file->Release();
     shellLink->Release();
     std::string saved = ReadWholeFile("C:\\dvqtest\\lnk\\shells.lnk");

@@ -598,16 +598,11 @@ void ListKey(HKEY root, const std::string &path, std::vector<std::string> &lines
 
 }  // namespace
 
-bool SaveShortcutFile(const std::wstring &path, const std::string &target)
+bool SaveLinkFile(IUnknown *link, const std::wstring &path)
 {
-    IShellLinkA *link = NULL;
     IPersistStream *persist = NULL;
     IStream *stream = NULL;
-    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&link);
-    if (SUCCEEDED(result))
-        result = link->SetPath(target.c_str());
-    if (SUCCEEDED(result))
-        result = link->QueryInterface(IID_IPersistStream, (void **)&persist);
+    HRESULT result = link->QueryInterface(IID_IPersistStream, (void **)&persist);
     if (SUCCEEDED(result))
         result = CreateStreamOnHGlobal(NULL, TRUE, &stream);
     if (SUCCEEDED(result))
@@ -631,6 +626,15 @@ bool SaveShortcutFile(const std::wstring &path, const std::string &target)
         stream->Release();
     if (persist != NULL)
         persist->Release();
+    return saved;
+}
+
+bool SaveShortcutFile(const std::wstring &path, const std::string &target)
+{
+    IShellLinkA *link = NULL;
+    bool saved = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                            (void **)&link)) &&
+                 SUCCEEDED(link->SetPath(target.c_str())) && SaveLinkFile(link, path);
     if (link != NULL)
         link->Release();
     return saved;

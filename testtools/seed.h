@@ -14,10 +14,14 @@
 extern const char SeedInstallDir[];   // "C:\Program Files\Solvarine\"
 extern const char SeedClientExe[];    // "C:\Program Files\Solvarine\DVQ32.EXE"
 
-// Saves a shortcut file at path (a full path) that leads to target, as
-// IPersistFile::Save writes one; COM must be initialised. It writes the link's
-// stream itself: under Wine, IPersistFile::Save also starts a process of Wine's
-// menu builder for every shortcut saved, which costs more than the seeding.
+// Writes a shell link object's stream to path, the file IPersistFile::Save
+// writes: under Wine, IPersistFile::Save also starts a process of Wine's menu
+// builder for every shortcut saved, which costs more than the seeding.
+struct IUnknown;
+bool SaveLinkFile(IUnknown *link, const std::wstring &path);
+
+// Saves a shortcut file at path (a full path) that leads to target, with
+// SaveLinkFile; COM must be initialised.
 bool SaveShortcutFile(const std::wstring &path, const std::string &target);
 
 // Creates every client item and every neighbour, switching screen saving on.
