@@ -6,7 +6,10 @@
 # The prefix is the project's own (inside a build tree), never the user's ~/.wine.
 # When DVQ_WINE_TEMPLATE names another prefix, a new prefix is a copy of that one
 # (made first when missing) rather than made by wineboot: a copy takes a second,
-# wineboot ten.
+# wineboot ten. A copy shares the template's program files (the .dll and .exe
+# files of windows/system32 and syswow64, 530 MB) as hard links; Wine writes them
+# only when it updates a prefix for another version of itself, and a prefix made
+# by another version is made anew instead.
 set -e
 prefix=$1
 shift
@@ -29,9 +32,20 @@ home_links() {
     return 1
 }
 
-# How a prefix is made; one made otherwise (by an older runner) is made again.
-made="virtual desktop 1024x768"
+# How a prefix is made; one made otherwise (by an older runner, or for another
+# Wine, whose wine.inf differs) is made again.
+made="virtual desktop 1024x768, wine.inf of $(stat -c %Y /usr/share/wine/wine.inf 2>/dev/null)"
 ready() { [ "$(cat "$1/.dvq-ready" 2>/dev/null)" = "$made" ]; }
+
+# Copies the prefix $1 to $2, the program files as hard links.
+copy_prefix() {
+    mkdir "$2"
+    tar -C "$1" --exclude='./drive_c/windows/system32/*.dll' --exclude='./drive_c/windows/system32/*.exe' \
+        --exclude='./drive_c/windows/syswow64/*.dll' --exclude='./drive_c/windows/syswow64/*.exe' -cf - . |
+        tar -C "$2" -xf -
+    (cd "$1" && find drive_c/windows/system32 drive_c/windows/syswow64 -type f \( -name '*.dll' -o -name '*.exe' \) \
+        -print0 2>/dev/null | xargs -0 -r cp -l --parents -t "$2")
+}
 
 # Makes the prefix $1 ready, under its lock: a copy of $2 when given, else new.
 make_ready() {
@@ -45,7 +59,7 @@ make_ready() {
             if [ -n "$2" ]; then
                 make_ready "$2" ""
                 # The template's own lock: never copied while it is being made.
-                (flock -s 9 && cp -a "$2" "$1") 9>"$2.lock"
+                (flock -s 9 && copy_prefix "$2" "$1") 9>"$2.lock"
             else
                 WINEPREFIX="$1" "$wine" wineboot -i >/dev/null 2>&1
                 # Every window in a virtual desktop of Wine's own: no X window
