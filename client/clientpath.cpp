@@ -6,6 +6,7 @@
 int InstallPathSize = 0;
 int WindowsPathSize = 0;
 char *ClientPath = NULL;
+TApprovedDirectory ApprovedDirectory = {INVALID_HANDLE_VALUE, false, 0, 0};
 
 bool ReadClientPath(char *buffer, int size)
 {
@@ -60,8 +61,17 @@ bool InitPathBuffers()
     return true;
 }
 
+void ReleaseApprovedDirectory()
+{
+    if (ApprovedDirectory.Top != INVALID_HANDLE_VALUE)
+        CloseHandle(ApprovedDirectory.Top);
+    ApprovedDirectory.Top = INVALID_HANDLE_VALUE;
+    ApprovedDirectory.Missing = false;
+}
+
 void FreePathBuffers()
 {
+    ReleaseApprovedDirectory();
     FreeScratch(ClientPath);
     ClientPath = NULL;
 }

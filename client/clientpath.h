@@ -1,5 +1,6 @@
 // Where the client is installed, and how large the run's path buffers are.
 #pragma once
+#include <windows.h>
 
 extern int InstallPathSize;  // bytes of a buffer for a path on the client's volume
 extern int WindowsPathSize;  // bytes of a buffer for a path on the Windows volume,
@@ -14,5 +15,20 @@ bool ReadClientPath(char *buffer, int size);
 // ClientPath. False when there is no client or no memory; nothing is then held.
 bool InitPathBuffers();
 
-// Releases ClientPath; safe when it was never allocated.
+// Releases ClientPath and the approved directory; safe when they were never had.
 void FreePathBuffers();
+
+// The installation directory as the protected-directory check approved it: held
+// open from the check to the end of the run, not shared for deletion, so that
+// nobody can rename or replace it meanwhile; with its identity, which the
+// removal finds again at its path before it goes on.
+struct TApprovedDirectory {
+    HANDLE Top;        // INVALID_HANDLE_VALUE when nothing is held
+    bool Missing;      // the check found no directory there
+    DWORD Volume;      // serial number of its volume
+    ULONGLONG FileId;  // its number on the volume
+};
+extern TApprovedDirectory ApprovedDirectory;
+
+// Lets go of the approved directory; safe when none is held.
+void ReleaseApprovedDirectory();

@@ -1,37 +1,63 @@
-// What the removal steps of one run set out to delete, so that whatever is still
-// there at the end can be handled once more before the last message. Recording
-// happens only while a record is open: a step run on its own records nothing.
+// What the removal steps of one run could not delete at once, so that it can be
+// handled once more before the last message: each file by the directory handle
+// its deletion went through, each tree by its top's handle, never by a path
+// that could lead elsewhere by then. Recording happens only while a record is
+// open: a step run on its own records nothing.
 #pragma once
+#include <windows.h>
 
 enum TRemovalTarget {
     TargetPluginFile,
     TargetScreenSaverFile,
     TargetShortcut,        // a desktop shortcut to the client; up to MaxRecordedShortcuts
-    TargetProgramGroup,    // a directory path ending with a backslash
+    TargetProgramGroup,
     TargetInstallDirectory,
 };
 
 const int MaxRecordedShortcuts = 20;  // the shortcut step deletes at most 20
 
+// A file that stayed: its path as the step named it, and the directory and name
+// its deletion went through.
+struct TRecordedFile {
+    char *Path;
+    HANDLE Directory;  // INVALID_HANDLE_VALUE when nothing is recorded
+    WCHAR *Name;
+    DWORD Chars;
+};
+
+// A tree that is not gone: its top, open.
+struct TRecordedTree {
+    HANDLE Top;          // INVALID_HANDLE_VALUE when nothing is recorded
+    bool CloseToOthers;  // its directories are closed to others as they are handled
+};
+
 struct TRemovalRecord {
     bool Open;
-    bool Incomplete;  // a target could not be recorded (no memory, no room)
-    char *PluginFile;
-    char *ScreenSaverFile;
-    char *ProgramGroup;
-    char *InstallDirectory;
-    char *Shortcuts[MaxRecordedShortcuts];
+    bool Incomplete;  // something stayed that could not be recorded, or not be reached
+    TRecordedFile PluginFile;
+    TRecordedFile ScreenSaverFile;
+    TRecordedFile Shortcuts[MaxRecordedShortcuts];
     int ShortcutCount;
+    TRecordedTree ProgramGroup;
+    TRecordedTree InstallDirectory;
 };
 extern TRemovalRecord RemovalRecord;
 
 // Starts an empty record for the run's removal.
 void OpenRemovalRecord();
 
-// Copies path as a target of that kind; a path already recorded for the kind is
-// kept once. Does nothing when no record is open. False when it could not be
-// recorded, which marks the record incomplete.
-bool RecordRemovalTarget(TRemovalTarget kind, const char *path);
+// Records a file of kind that stayed; the record takes the directory handle.
+// False, with nothing taken, when no record is open or it could not be recorded
+// (which marks the record incomplete). A shortcut already recorded is kept once.
+bool RecordFileTarget(TRemovalTarget kind, const char *path, HANDLE directory, const WCHAR *name, DWORD chars);
+
+// Records a tree of kind that is not gone; the record takes the handle of its
+// top. False, with nothing taken, as for files.
+bool RecordTreeTarget(TRemovalTarget kind, HANDLE top, bool closeToOthers);
+
+// Marks that something the run set out to delete stayed and could not be
+// reached at all.
+void RecordUnreachedTarget();
 
 // True when path is recorded as a shortcut, spelled the same.
 bool IsRecordedShortcut(const char *path);

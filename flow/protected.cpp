@@ -3,6 +3,8 @@
 #include "common/paths.h"
 #include "common/scratch.h"
 #include "common/shellfolder.h"
+#include "common/ntfile.h"
+#include "removal/removal.h"
 #include <windows.h>
 #include <shlobj.h>
 #include <string.h>
@@ -201,39 +203,54 @@ static bool SpellingReaches(const WCHAR *directory, const WCHAR *folder)
            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, directory, length, folder, length) == CSTR_EQUAL;
 }
 
-// True when the directory (ending with a backslash) is a link itself. Read
-// without the backslash: with it, some platforms answer for the link's target.
-static bool IsLinkedDirectory(WCHAR *directory)
+// The check proper, for directory (a full path ending with a backslash) whose
+// identity is known when it exists.
+static bool IsProtectedWide(WCHAR *directory, const TIdentity *identity, WCHAR *folder, WCHAR *longForm,
+                            IMalloc *shellMalloc)
 {
-    size_t length = wcslen(directory);
-    directory[length - 1] = 0;
-    DWORD attributes = GetFileAttributesW(directory);
-    directory[length - 1] = L'\\';
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// The check proper, for directory (a full path ending with a backslash).
-static bool IsProtectedWide(WCHAR *directory, WCHAR *folder, WCHAR *longForm, IMalloc *shellMalloc)
-{
-    if (IsLinkedDirectory(directory))
-        return true;
-    // A directory that does not exist has no identity, and is judged by spelling.
-    TIdentity identity = {0, 0, 0};
-    bool exists = GetIdentity(directory, &identity);
     if (!MakeComparable(directory, longForm))
         return true;
     for (int i = 0; i < ProtectedFolderCount; i++) {
         if (!GetProtectedFolder(i, shellMalloc, folder))
             continue;
         if (!MakeComparable(folder, longForm) || SpellingReaches(directory, folder) ||
-            (exists && IsAtOrBelow(folder, &identity)))
+            (identity != NULL && IsAtOrBelow(folder, identity)))
             return true;
     }
     return false;
 }
 
+// Opens the client's directory (drive and directory, ending with a backslash) as
+// the removal will have it. False when it is there and cannot be had so (a
+// link, or something that cannot be opened); a directory that is not there
+// leaves top closed.
+static bool OpenClientDirectory(const char *drive, const char *directory, HANDLE *top, TIdentity *identity)
+{
+    char path[MAX_PATH + 4];
+    TStatus status = StatusAccessDenied;
+    if (JoinPath(path, sizeof path, drive, directory))
+        status = OpenTreeTop(path, top);
+    TEntryFacts facts;
+    if (status != StatusSuccess || !ReadEntryFacts(*top, &facts) || !ReadEntryVolume(*top, &identity->Volume))
+        return IsGone(status);
+    identity->IndexHigh = (DWORD)(facts.FileId >> 32);
+    identity->IndexLow = (DWORD)facts.FileId;
+    return true;
+}
+
 bool IsProtectedDirectory(const char *clientPath)
 {
+    return CheckInstallDirectory(clientPath, NULL);
+}
+
+bool CheckInstallDirectory(const char *clientPath, TApprovedDirectory *approved)
+{
+    if (approved != NULL) {
+        if (approved->Top != INVALID_HANDLE_VALUE)
+            CloseHandle(approved->Top);
+        approved->Top = INVALID_HANDLE_VALUE;
+        approved->Missing = false;
+    }
     if (!HasRemovableForm(clientPath))
         return true;
     DWORD size = (DWORD)InstallPathSize;
@@ -244,14 +261,26 @@ bool IsProtectedDirectory(const char *clientPath)
     IMalloc *shellMalloc = NULL;
     bool isProtected = true;
     char drive[3];
+    HANDLE top = INVALID_HANDLE_VALUE;
+    TIdentity identity = {0, 0, 0};
+    // A directory that does not exist has no identity, and is judged by spelling.
     if (directory != NULL && wide != NULL && folder != NULL && longForm != NULL &&
         SplitPath(clientPath, drive, sizeof drive, directory, size, NULL, 0, NULL, 0) &&
         strcmp(directory, "\\") != 0 && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, drive, -1, wide, 3) > 0 &&
         MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, directory, -1, wide + 2, FolderChars - 2) > 0 &&
-        SHGetMalloc(&shellMalloc) == S_OK)
-        isProtected = IsProtectedWide(wide, folder, longForm, shellMalloc);
+        OpenClientDirectory(drive, directory, &top, &identity) && SHGetMalloc(&shellMalloc) == S_OK)
+        isProtected = IsProtectedWide(wide, top != INVALID_HANDLE_VALUE ? &identity : NULL, folder, longForm,
+                                      shellMalloc);
     if (shellMalloc != NULL)
         shellMalloc->Release();
+    if (!isProtected && approved != NULL) {
+        approved->Top = top;
+        approved->Missing = top == INVALID_HANDLE_VALUE;
+        approved->Volume = identity.Volume;
+        approved->FileId = ((ULONGLONG)identity.IndexHigh << 32) | identity.IndexLow;
+    } else if (top != INVALID_HANDLE_VALUE) {
+        CloseHandle(top);
+    }
     FreeScratch(longForm);
     FreeScratch(folder);
     FreeScratch(wide);

@@ -1,7 +1,14 @@
 #pragma once
+#include "client/clientpath.h"
 
 // True when the directory of clientPath (the client executable's full path) must
 // not be removed: a drive's root, a folder the system or the user cannot do
 // without or a folder holding one, or a path whose form could make the removal
 // act anywhere but where the user is shown.
 bool IsProtectedDirectory(const char *clientPath);
+
+// The same check, and when the directory may be removed, its approval: the
+// directory is held open in approved (not shared for deletion) with its
+// identity, or marked missing when it is not there. approved is released
+// first, and holds nothing when the answer is true.
+bool CheckInstallDirectory(const char *clientPath, TApprovedDirectory *approved);

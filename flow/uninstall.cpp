@@ -69,6 +69,8 @@ void RunRemoval(const char *drive, const char *directory)
     RemoveInstallDirectory();
     TLeftovers leftovers = RemoveLeftovers();
     CloseRemovalRecord();
+    // What was deleted through the handles is gone once the last of them closes.
+    ReleaseApprovedDirectory();
     if (leftovers == NothingLeft)
         ShowMessage(IDS_REMOVED, MB_OK);
     else if (leftovers == LeftForRestart)
@@ -91,7 +93,7 @@ static void ConfirmAndRemove()
         return;
     }
     SplitPath(ClientPath, drive, sizeof drive, directory, InstallPathSize, NULL, 0, NULL, 0);
-    if (IsProtectedDirectory(ClientPath))
+    if (CheckInstallDirectory(ClientPath, &ApprovedDirectory))
         ShowMessage(IDS_PROTECTED_DIRECTORY, MB_OK, drive, directory);
     else if (ShowMessage(IDS_CONFIRM, MB_YESNO | MB_ICONQUESTION, ClientPath) == IDYES &&
              ShowMessage(IDS_CONFIRM_DIRECTORY, MB_YESNO | MB_ICONSTOP, drive, directory) == IDYES)

@@ -229,8 +229,7 @@ void RemoveDesktopShortcuts()
         for (int pass = 0; pass < MaxShortcutPasses; pass++) {
             if (!FindClientShortcut(desktop, pattern, shortcut, target, found, size, &known))
                 break;
-            ForceDeleteFile(found);
-            RecordRemovalTarget(TargetShortcut, found);
+            ForceDeleteRecordedFile(TargetShortcut, found);
             if (AfterShortcutDeletion != NULL)  // tests only
                 AfterShortcutDeletion();
         }

@@ -18,9 +18,13 @@ void RemoveProgramGroup()
         // A Programs folder at a drive's root already ends with its separator.
         const char *last = CharPrevA(group, group + length);
         const char *separator = length > 0 && last == group + length - 1 && *last == '\\' ? "" : "\\";
+        HANDLE top = INVALID_HANDLE_VALUE;
         if (JoinPath(group + length, (size_t)size - length, separator, "Solvarine\\")) {
-            RecordRemovalTarget(TargetProgramGroup, group);
-            RemoveDirectoryTree(group);
+            TStatus status = OpenTreeTop(group, &top);
+            if (status == StatusSuccess)
+                RemoveRecordedTree(TargetProgramGroup, top, false);
+            else if (!IsGone(status))
+                RecordUnreachedTarget();  // a link, or what cannot be opened, stays
         }
     }
     if (shellMalloc != NULL)

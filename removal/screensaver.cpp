@@ -26,8 +26,7 @@ void RemoveScreenSaver()
                 WritePrivateProfileStringA("boot", "SCRNSAVE.EXE", NULL, profile);
                 SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, 0, NULL, SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE);
             }
-            RecordRemovalTarget(TargetScreenSaverFile, saver);
-            ForceDeleteFile(saver);
+            ForceDeleteRecordedFile(TargetScreenSaverFile, saver);
         }
     }
     FreeScratch(value);

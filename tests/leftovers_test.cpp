@@ -3,6 +3,7 @@
 // which. The run goes on inside this process, where a handle opened without
 // sharing holds a file as another program's would.
 #include "removal/removal.h"
+#include "removal/restart.h"
 #include "client/clientpath.h"
 #include "client/removalrecord.h"
 #include "common/scratch.h"
@@ -90,11 +91,10 @@ TEST_F(LeftoversTest, LinksAreNeitherEnteredNorScheduled)
     EXPECT_EQ(boxes[2].text, NotAllRemoved(Install));
     EXPECT_EQ(ListTree(Install), (TList{"Linked\\", "Linked\\MINE.TXT"}));  // the listing follows the link
 
-    InstallPathSize = WindowsPathSize = 1020;
-    OpenRemovalRecord();
-    RecordRemovalTarget(TargetProgramGroup, (Top + "LinkedTop\\").c_str());
-    EXPECT_EQ(RemoveLeftovers(), LeftBehind);
-    CloseRemovalRecord();
+    HANDLE top = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(OpenTreeTop((Top + "LinkedTop\\").c_str(), &top), StatusAccessDenied);
+    EXPECT_EQ(top, INVALID_HANDLE_VALUE);
+    RemoveDirectoryTree((Top + "LinkedTop\\").c_str());
     EXPECT_TRUE(FileExists(Outside + "MINE.TXT"));
     EXPECT_EQ(PendingDeletions(), TList{});
 }
