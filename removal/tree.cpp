@@ -120,6 +120,8 @@ void LeaveDirectory(TTreeWalk *walk, TTally *outside)
     TTally *outer = walk->Depth > 0 ? &walk->Levels[walk->Depth - 1].Tally : outside;
     TEntryFacts facts;
     TStatus status = StatusAccessDenied;
+    if (level->Tally.Scheduled)
+        outer->Scheduled = true;  // what waits elsewhere (in a holding directory) still waits
     if (level->Tally.Left)
         outer->Left = true;
     else if (!level->Deletable)
