@@ -2,6 +2,7 @@
 #include "common/scratch.h"
 #include <winternl.h>
 #include <string.h>
+#include <wchar.h>
 
 namespace {
 
@@ -329,6 +330,14 @@ bool IsOnLastingVolume(HANDLE entry)
     // was attached by hand may be elsewhere, or not there, at the next start.
     const ULONG removable = 0x1, floppy = 0x4, remote = 0x10, virtualVolume = 0x40;
     const ULONG disk = 0x7, diskFileSystem = 0x8;  // FILE_DEVICE_DISK, FILE_DEVICE_DISK_FILE_SYSTEM
-    return (device.DeviceType == disk || device.DeviceType == diskFileSystem) &&
-           !(device.Characteristics & (removable | floppy | remote | virtualVolume));
+    if ((device.DeviceType != disk && device.DeviceType != diskFileSystem) ||
+        (device.Characteristics & (removable | floppy | remote | virtualVolume)))
+        return false;
+    // And the drive that the system names it by is a fixed one.
+    WCHAR path[MAX_PATH];
+    DWORD length = GetFinalPathNameByHandleW(entry, path, MAX_PATH, VOLUME_NAME_DOS);
+    if (length < 7 || length >= MAX_PATH || wcsncmp(path, L"\\\\?\\", 4) != 0 || path[5] != L':')
+        return false;
+    path[7] = 0;
+    return GetDriveTypeW(path + 4) == DRIVE_FIXED;
 }

@@ -46,8 +46,7 @@ struct TMountmgrUnixDrive {
 };
 const DWORD IoctlDefineUnixDrive = CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
 
-// Maps the drive letter to a Unix folder, or removes it when unixPath is empty.
-bool DefineWineDrive(char letter, const std::string &unixPath)
+bool DefineWineDrive(char letter, const std::string &unixPath, UINT type)
 {
     HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
@@ -56,7 +55,7 @@ bool DefineWineDrive(char letter, const std::string &unixPath)
     std::vector<char> buffer(sizeof(TMountmgrUnixDrive) + unixPath.size() + 1, '\0');
     TMountmgrUnixDrive *drive = (TMountmgrUnixDrive *)buffer.data();
     drive->size = (ULONG)buffer.size();
-    drive->type = unixPath.empty() ? DRIVE_NO_ROOT_DIR : DRIVE_FIXED;
+    drive->type = unixPath.empty() ? DRIVE_NO_ROOT_DIR : type;
     drive->letter = (WCHAR)(letter | 0x20);
     drive->mount_point_offset = unixPath.empty() ? 0 : sizeof(TMountmgrUnixDrive);
     unixPath.copy(buffer.data() + sizeof(TMountmgrUnixDrive), unixPath.size());
