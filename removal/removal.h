@@ -82,7 +82,7 @@ bool IsTreeDirectory(const char *directory);
 // Opens the top of a tree (a directory as IsTreeDirectory takes it) for its
 // removal: TreeAccess, not shared for deletion, a link opened as itself. A top
 // that another program holds open without delete sharing is opened without the
-// right to delete it. On failure *top is INVALID_HANDLE_VALUE and the status
+// right to delete it, one whose rights may not be changed without that right. On failure *top is INVALID_HANDLE_VALUE and the status
 // says why: gone (IsGone), or StatusAccessDenied for a link, something that is
 // no directory, or one that cannot be opened.
 TStatus OpenTreeTop(const char *directory, HANDLE *top);

@@ -80,6 +80,37 @@ bool StartLevel(TTreeWalk *walk, TTreeLevel *level, HANDLE directory, bool delet
     return OpenListing(directory, &level->Listing);
 }
 
+// Opens a directory of a tree, by name in the open parent or, without one, by
+// its full path: not shared for deletion, so that nobody renames or replaces it
+// while it is emptied. One that another program holds so is opened to be
+// emptied, not deleted (*deletable false); one whose rights may not be changed
+// is emptied all the same.
+TStatus OpenTreeDirectory(HANDLE parent, const WCHAR *name, DWORD chars, HANDLE *directory, bool *deletable)
+{
+    const DWORD notDeleting = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const struct {
+        ACCESS_MASK access;
+        DWORD share;
+    } tries[] = {
+        {TreeAccess, notDeleting},
+        {TreeAccess & ~DELETE, notDeleting},  // another program holds it for deletion
+        {TreeAccess & ~DELETE, ShareAll},     // another program holds it, not sharing deletion
+        {TreeAccess & ~(WRITE_DAC | WRITE_OWNER), notDeleting},
+    };
+    TStatus status = StatusAccessDenied;
+    for (size_t i = 0; i < sizeof tries / sizeof tries[0]; i++) {
+        if (i > 0 && (i < 3 ? status != StatusSharingViolation : status != StatusAccessDenied))
+            continue;
+        status = parent != NULL ? OpenEntry(parent, name, chars, tries[i].access, tries[i].share,
+                                            FILE_DIRECTORY_FILE, directory)
+                                : OpenPath(name, tries[i].access, tries[i].share, FILE_DIRECTORY_FILE, true, directory);
+        *deletable = (tries[i].access & DELETE) != 0;
+        if (status == StatusSuccess)
+            break;
+    }
+    return status;
+}
+
 // Opens the listed directory as the next level, when it is the one listed.
 void EnterDirectory(TTreeWalk *walk, const FILE_ID_BOTH_DIR_INFO *entry)
 {
@@ -89,15 +120,9 @@ void EnterDirectory(TTreeWalk *walk, const FILE_ID_BOTH_DIR_INFO *entry)
         return;
     }
     TListedName listed = ListedName(entry);
-    // Not shared for deletion, so that nobody renames or replaces it while it is
-    // emptied. One that another program holds so is emptied all the same.
     HANDLE directory = INVALID_HANDLE_VALUE;
-    TStatus status = OpenEntry(level->Directory, listed.Name, listed.Chars, TreeAccess,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE, &directory);
-    bool deletable = status == StatusSuccess;
-    if (status == StatusSharingViolation)
-        status = OpenEntry(level->Directory, listed.Name, listed.Chars, TreeAccess & ~DELETE, ShareAll,
-                           FILE_DIRECTORY_FILE, &directory);
+    bool deletable = false;
+    TStatus status = OpenTreeDirectory(level->Directory, listed.Name, listed.Chars, &directory, &deletable);
     TEntryFacts facts;
     if (status == StatusSuccess && ReadEntryFacts(directory, &facts) &&
         IsListedEntry(&facts, listed.Attributes, listed.FileId) &&
@@ -186,13 +211,8 @@ TStatus OpenTreeTop(const char *directory, HANDLE *top)
     TStatus status = StatusNoMemory;
     if (path != NULL && GetVerbatimPath(directory, NULL, path, (int)chars)) {
         path[wcslen(path) - 1] = 0;
-        const DWORD notDeleting = FILE_SHARE_READ | FILE_SHARE_WRITE;
-        status = IsLinkByName(path) ? StatusAccessDenied
-                                    : OpenPath(path, TreeAccess, notDeleting, FILE_DIRECTORY_FILE, true, top);
-        if (status == StatusSharingViolation)
-            status = OpenPath(path, TreeAccess & ~DELETE, notDeleting, FILE_DIRECTORY_FILE, true, top);
-        if (status == StatusSharingViolation)
-            status = OpenPath(path, TreeAccess & ~DELETE, ShareAll, FILE_DIRECTORY_FILE, true, top);
+        bool deletable = false;
+        status = IsLinkByName(path) ? StatusAccessDenied : OpenTreeDirectory(NULL, path, 0, top, &deletable);
         TEntryFacts facts;
         if (status == StatusSuccess &&
             (!ReadEntryFacts(*top, &facts) || (facts.Attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
