@@ -85,9 +85,14 @@ void EndHolder(const char *event)
 
 TSwapper *DuringTheWalk = NULL;
 
+// Once the removal has deleted its first file inside a subdirectory, that is
+// after it has listed the top and before it has entered the other ones.
 void StrikeOnFirstDeletion()
 {
-    if (DuringTheWalk != NULL) {
+    bool started = false;
+    for (const char *dir : {"A\\", "B\\", "C\\", "D\\", "Data\\"})
+        started = started || !FileExists(Install + dir + "file.txt");
+    if (DuringTheWalk != NULL && started) {
         DuringTheWalk->Strike();
         DuringTheWalk = NULL;
     }
