@@ -19,13 +19,12 @@ void OpenRemovalRecord()
 
 static void ReleaseFile(TRecordedFile *file)
 {
-    FreeScratch(file->Path);
     FreeScratch(file->Name);
     if (file->Directory != INVALID_HANDLE_VALUE)
         CloseHandle(file->Directory);
 }
 
-bool RecordFileTarget(TRemovalTarget kind, const char *path, HANDLE directory, const WCHAR *name, DWORD chars)
+bool RecordFileTarget(TRemovalTarget kind, HANDLE directory, const WCHAR *name, DWORD chars)
 {
     if (!RemovalRecord.Open)
         return false;
@@ -34,17 +33,13 @@ bool RecordFileTarget(TRemovalTarget kind, const char *path, HANDLE directory, c
                           : kind == TargetShortcut && RemovalRecord.ShortcutCount < MaxRecordedShortcuts
                               ? &RemovalRecord.Shortcuts[RemovalRecord.ShortcutCount]
                               : NULL;
-    if (kind == TargetShortcut && IsRecordedShortcut(path))
+    if (kind == TargetShortcut && IsRecordedShortcut(name, chars))
         return false;
-    size_t size = strlen(path) + 1;
-    char *copy = file != NULL ? (char *)AllocScratch((DWORD)size) : NULL;
-    WCHAR *nameCopy = copy != NULL ? (WCHAR *)AllocScratch((chars + 1) * sizeof(WCHAR)) : NULL;
+    WCHAR *nameCopy = file != NULL ? (WCHAR *)AllocScratch((chars + 1) * sizeof(WCHAR)) : NULL;
     if (nameCopy == NULL) {
-        FreeScratch(copy);
         RemovalRecord.Incomplete = true;
         return false;
     }
-    memcpy(copy, path, size);
     memcpy(nameCopy, name, chars * sizeof(WCHAR));
     nameCopy[chars] = 0;
     if (kind == TargetShortcut) {
@@ -54,7 +49,6 @@ bool RecordFileTarget(TRemovalTarget kind, const char *path, HANDLE directory, c
         // replaces the first only in a run that calls the step twice.
         ReleaseFile(file);
     }
-    file->Path = copy;
     file->Directory = directory;
     file->Name = nameCopy;
     file->Chars = chars;
@@ -81,11 +75,13 @@ void RecordUnreachedTarget()
         RemovalRecord.Incomplete = true;
 }
 
-bool IsRecordedShortcut(const char *path)
+bool IsRecordedShortcut(const WCHAR *name, DWORD chars)
 {
-    for (int i = 0; i < RemovalRecord.ShortcutCount; i++)
-        if (strcmp(RemovalRecord.Shortcuts[i].Path, path) == 0)
+    for (int i = 0; i < RemovalRecord.ShortcutCount; i++) {
+        const TRecordedFile *file = &RemovalRecord.Shortcuts[i];
+        if (file->Chars == chars && memcmp(file->Name, name, chars * sizeof(WCHAR)) == 0)
             return true;
+    }
     return false;
 }
 

@@ -16,10 +16,8 @@ enum TRemovalTarget {
 
 const int MaxRecordedShortcuts = 20;  // the shortcut step deletes at most 20
 
-// A file that stayed: its path as the step named it, and the directory and name
-// its deletion went through.
+// A file that stayed: the directory and name its deletion went through.
 struct TRecordedFile {
-    char *Path;
     HANDLE Directory;  // INVALID_HANDLE_VALUE when nothing is recorded
     WCHAR *Name;
     DWORD Chars;
@@ -49,7 +47,7 @@ void OpenRemovalRecord();
 // Records a file of kind that stayed; the record takes the directory handle.
 // False, with nothing taken, when no record is open or it could not be recorded
 // (which marks the record incomplete). A shortcut already recorded is kept once.
-bool RecordFileTarget(TRemovalTarget kind, const char *path, HANDLE directory, const WCHAR *name, DWORD chars);
+bool RecordFileTarget(TRemovalTarget kind, HANDLE directory, const WCHAR *name, DWORD chars);
 
 // Records a tree of kind that is not gone; the record takes the handle of its
 // top. False, with nothing taken, as for files.
@@ -59,8 +57,9 @@ bool RecordTreeTarget(TRemovalTarget kind, HANDLE top, bool closeToOthers);
 // reached at all.
 void RecordUnreachedTarget();
 
-// True when path is recorded as a shortcut, spelled the same.
-bool IsRecordedShortcut(const char *path);
+// True when a shortcut of that name (chars characters, spelled the same) is
+// recorded.
+bool IsRecordedShortcut(const WCHAR *name, DWORD chars);
 
 // Releases everything recorded and closes the record; safe when none is open.
 void CloseRemovalRecord();

@@ -1,4 +1,5 @@
 #include "removal/removal.h"
+#include "removal/restart.h"
 #include "common/entryname.h"
 #include "common/paths.h"
 #include "common/scratch.h"
@@ -9,6 +10,7 @@
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 // At most this many passes over the desktop, each deleting at most one shortcut.
 static const int MaxShortcutPasses = 20;
@@ -81,6 +83,97 @@ HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath
     if (shellLink != NULL)
         shellLink->Release();
     return result;
+}
+
+HRESULT ResolveShortcutW(const WCHAR *linkPath, WCHAR *target, DWORD chars)
+{
+    target[0] = 0;
+    IShellLinkW *shellLink = NULL;
+    IPersistFile *persistFile = NULL;
+    HRESULT result =
+        CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW, (void **)&shellLink);
+    if (FAILED(result))
+        shellLink = NULL;
+    if (SUCCEEDED(result)) {
+        result = shellLink->QueryInterface(IID_IPersistFile, (void **)&persistFile);
+        if (FAILED(result))
+            persistFile = NULL;
+    }
+    if (SUCCEEDED(result))
+        result = persistFile->Load(linkPath, STGM_READ);
+    if (SUCCEEDED(result))
+        result = shellLink->Resolve(NULL, SLR_NO_UI | SLR_ANY_MATCH);
+    if (SUCCEEDED(result))
+        result = shellLink->GetPath(target, (int)chars, NULL, 0);
+    // A path that fills the buffer may have been cut.
+    if (FAILED(result) || wcslen(target) + 1 >= chars)
+        target[0] = 0;
+    if (persistFile != NULL)
+        persistFile->Release();
+    if (shellLink != NULL)
+        shellLink->Release();
+    return target[0] != 0 ? result : FAILED(result) ? result : E_FAIL;
+}
+
+bool IsClientTargetW(const WCHAR *target)
+{
+    const WCHAR *name = wcsrchr(target, L'\\');
+    name = name != NULL ? name + 1 : target;
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name, -1, L"DVQ32.EXE", -1) == CSTR_EQUAL;
+}
+
+// True for a listed entry that a "*.lnk" listing would show: a file whose name
+// ends with ".lnk", in any case.
+static bool IsShortcutEntry(const FILE_ID_BOTH_DIR_INFO *entry)
+{
+    DWORD chars = entry->FileNameLength / sizeof(WCHAR);
+    return !(entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && chars > 4 &&
+           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, entry->FileName + chars - 4, 4, L".lnk", 4) ==
+               CSTR_EQUAL;
+}
+
+void RemoveClientShortcutsIn(HANDLE directory, const WCHAR *desktop, TRestartPlan *plan, TTally *tally)
+{
+    const DWORD chars = 32768;
+    WCHAR *path = (WCHAR *)AllocScratch(chars * sizeof(WCHAR));
+    WCHAR *target = path != NULL ? (WCHAR *)AllocScratch(MAX_PATH * sizeof(WCHAR)) : NULL;
+    TListing listing;
+    size_t base = wcslen(desktop);
+    if (target == NULL || base + 2 >= chars || !OpenListing(directory, &listing)) {
+        tally->Left = true;
+        FreeScratch(target);
+        FreeScratch(path);
+        return;
+    }
+    memcpy(path, desktop, base * sizeof(WCHAR));
+    path[base++] = L'\\';
+    for (const FILE_ID_BOTH_DIR_INFO *entry = NextListed(&listing); entry != NULL; entry = NextListed(&listing)) {
+        DWORD nameChars = entry->FileNameLength / sizeof(WCHAR);
+        if (!IsShortcutEntry(entry) || base + nameChars >= chars ||
+            (plan != NULL && IsRecordedShortcut(entry->FileName, nameChars)))
+            continue;
+        memcpy(path + base, entry->FileName, nameChars * sizeof(WCHAR));
+        path[base + nameChars] = 0;
+        ResolveShortcutW(path, target, MAX_PATH);
+        if (!IsClientTargetW(target))
+            continue;
+        TListedName listed = {entry->FileName, nameChars, entry->FileAttributes, (ULONGLONG)entry->FileId.QuadPart};
+        TTally stayed = {false, false};
+        HANDLE kept = INVALID_HANDLE_VALUE;
+        if (!DeleteListedEntry(plan, directory, &listed, &stayed) && plan == NULL && stayed.Left &&
+            (!DuplicateHandle(GetCurrentProcess(), directory, GetCurrentProcess(), &kept, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS) ||
+             !RecordFileTarget(TargetShortcut, kept, entry->FileName, nameChars))) {
+            RecordUnreachedTarget();
+            if (kept != INVALID_HANDLE_VALUE)
+                CloseHandle(kept);
+        }
+        tally->Scheduled = tally->Scheduled || stayed.Scheduled;
+        tally->Left = tally->Left || stayed.Left;
+    }
+    CloseListing(&listing);
+    FreeScratch(target);
+    FreeScratch(path);
 }
 
 bool IsClientTarget(const char *targetPath)
@@ -220,9 +313,22 @@ void RemoveDesktopShortcuts()
     char *shortcut = (char *)AllocScratch(size);
     char *target = (char *)AllocScratch(size);
     IMalloc *shellMalloc = NULL;
-    if (desktop != NULL && found != NULL && pattern != NULL && shortcut != NULL && target != NULL &&
-        SHGetMalloc(&shellMalloc) == S_OK && GetShellFolderPath(shellMalloc, CSIDL_DESKTOP, desktop, size) &&
-        JoinPath(pattern, size, desktop, "\\*.lnk")) {
+    WCHAR wide[MAX_PATH];
+    char ansi[2 * MAX_PATH];
+    bool ready = desktop != NULL && found != NULL && pattern != NULL && shortcut != NULL && target != NULL &&
+                 SHGetMalloc(&shellMalloc) == S_OK && GetShellFolderPathW(shellMalloc, CSIDL_DESKTOP, wide, MAX_PATH);
+    if (ready && !IsExactAnsiForm(wide, ansi, sizeof ansi)) {
+        // A desktop that the ANSI code page cannot name is reached in wide
+        // characters alone: listed through its handle, every shortcut of the
+        // client's in one listing.
+        HANDLE directory = INVALID_HANDLE_VALUE;
+        TTally tally = {false, false};
+        if (OpenPath(wide, FILE_LIST_DIRECTORY | FILE_TRAVERSE, ShareAll, FILE_DIRECTORY_FILE, false, &directory) ==
+            StatusSuccess)
+            RemoveClientShortcutsIn(directory, wide, NULL, &tally);
+        if (directory != INVALID_HANDLE_VALUE)
+            CloseHandle(directory);
+    } else if (ready && JoinPath(desktop, size, ansi, NULL) && JoinPath(pattern, size, desktop, "\\*.lnk")) {
         TKnownShortcuts known;
         known.Count = 0;
         known.NamesUsed = 0;

@@ -57,7 +57,7 @@ static void DeleteFileOf(const char *path, bool record, TRemovalTarget kind)
     TListedName listed = {name, chars, INVALID_FILE_ATTRIBUTES, 0};
     TTally tally = {false, false};
     if (!DeleteListedEntry(NULL, directory, &listed, &tally) && record && tally.Left &&
-        RecordFileTarget(kind, path, directory, name, chars))
+        RecordFileTarget(kind, directory, name, chars))
         return;  // the record keeps the directory
     // A file that stayed and could not be recorded has marked the record
     // incomplete.

@@ -2,11 +2,9 @@
 #include "removal/restart.h"
 #include "client/clientpath.h"
 #include "client/removalrecord.h"
-#include "common/paths.h"
 #include "common/scratch.h"
-#include "common/shellfolder.h"
-#include <shlobj.h>
 #include <string.h>
+#include <wchar.h>
 
 // A recorded file: deleted once more through its directory, or settled.
 static void HandleFileTarget(TRestartPlan *plan, const TRecordedFile *file, TTally *tally)
@@ -18,47 +16,30 @@ static void HandleFileTarget(TRestartPlan *plan, const TRecordedFile *file, TTal
 }
 
 // When a recorded shortcut stayed, the shortcut step may have stopped at it
-// before reaching others of the client's: the desktop is listed once more, and
-// those not recorded are deleted through the directory the recorded ones went
-// through.
-static void HandleUnreachedShortcuts(TRestartPlan *plan, HANDLE desktopDirectory, TTally *tally)
+// before reaching others of the client's: the desktop is listed once more,
+// through the directory the recorded ones went through, and those not recorded
+// are deleted there too.
+static void HandleUnreachedShortcuts(TRestartPlan *plan, HANDLE desktop, TTally *tally)
 {
-    DWORD size = (DWORD)WindowsPathSize;
-    char *desktop = size > 0 ? (char *)AllocScratch(size) : NULL;
-    char *pattern = desktop != NULL ? (char *)AllocScratch(size) : NULL;
-    char *shortcut = pattern != NULL ? (char *)AllocScratch(size) : NULL;
-    char *target = shortcut != NULL ? (char *)AllocScratch(size) : NULL;
-    IMalloc *shellMalloc = NULL;
-    if (target == NULL || SHGetMalloc(&shellMalloc) != S_OK ||
-        !GetShellFolderPath(shellMalloc, CSIDL_DESKTOP, desktop, size) ||
-        !JoinPath(pattern, size, desktop, "\\*.lnk")) {
+    // The desktop's path, for the shell to read the shortcuts by; in its plain
+    // form when it has one.
+    WCHAR *path = plan->Path;
+    if (!GetEntryPath(desktop, path, PlanPathChars)) {
         tally->Left = true;
-    } else {
-        WIN32_FIND_DATAA entry;
-        HANDLE listing = FindFirstFileA(pattern, &entry);
-        if (listing != INVALID_HANDLE_VALUE) {
-            do {
-                if (!GetListedShortcut(desktop, &entry, shortcut, size) || IsRecordedShortcut(shortcut))
-                    continue;
-                ResolveShortcut(NULL, shortcut, target);
-                WCHAR name[MAX_PATH];
-                const char *last = strrchr(shortcut, '\\');  // the name the listing reached it by
-                int chars = IsClientTarget(target) && last != NULL
-                                ? MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, last + 1, -1, name, MAX_PATH)
-                                : 0;
-                TListedName listed = {name, (DWORD)(chars - 1), INVALID_FILE_ATTRIBUTES, 0};
-                if (chars > 1)
-                    DeleteListedEntry(plan, desktopDirectory, &listed, tally);
-            } while (FindNextFileA(listing, &entry));
-            FindClose(listing);
-        }
+        return;
     }
-    if (shellMalloc != NULL)
-        shellMalloc->Release();
-    FreeScratch(target);
-    FreeScratch(shortcut);
-    FreeScratch(pattern);
-    FreeScratch(desktop);
+    size_t length = wcslen(path);
+    if (length < MAX_PATH && wcsncmp(path, L"\\\\?\\", 4) == 0 && path[5] == L':')
+        memmove(path, path + 4, (length - 3) * sizeof(WCHAR));
+    // The listing below overwrites the plan's scratch with paths of its own.
+    WCHAR *copy = (WCHAR *)AllocScratch((DWORD)(wcslen(path) + 1) * sizeof(WCHAR));
+    if (copy == NULL) {
+        tally->Left = true;
+        return;
+    }
+    memcpy(copy, path, (wcslen(path) + 1) * sizeof(WCHAR));
+    RemoveClientShortcutsIn(desktop, copy, plan, tally);
+    FreeScratch(copy);
 }
 
 static void HandleTreeTarget(TRestartPlan *plan, const TRecordedTree *tree, TTally *tally)

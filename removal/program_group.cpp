@@ -6,14 +6,29 @@
 #include "common/shellfolder.h"
 #include <shlobj.h>
 #include <string.h>
+#include <wchar.h>
 
 void RemoveProgramGroup()
 {
     int size = WindowsPathSize;
     char *group = size > 0 ? (char *)AllocScratch((DWORD)size) : NULL;
     IMalloc *shellMalloc = NULL;
-    if (group != NULL && SHGetMalloc(&shellMalloc) == S_OK && shellMalloc != NULL &&
-        GetShellFolderPath(shellMalloc, CSIDL_PROGRAMS, group, (size_t)size)) {
+    WCHAR wide[MAX_PATH + 16];
+    char ansi[2 * MAX_PATH];
+    bool ready = group != NULL && SHGetMalloc(&shellMalloc) == S_OK && shellMalloc != NULL &&
+                 GetShellFolderPathW(shellMalloc, CSIDL_PROGRAMS, wide, MAX_PATH);
+    if (ready && !IsExactAnsiForm(wide, ansi, sizeof ansi)) {
+        // A Programs folder that the ANSI code page cannot name is reached in
+        // wide characters alone.
+        size_t length = wcslen(wide);
+        HANDLE top = INVALID_HANDLE_VALUE;
+        wcscpy(wide + length, &L"\\Solvarine"[length > 0 && wide[length - 1] == L'\\' ? 1 : 0]);
+        TStatus status = OpenTreeTopW(wide, &top);
+        if (status == StatusSuccess)
+            RemoveRecordedTree(TargetProgramGroup, top, false);
+        else if (!IsGone(status))
+            RecordUnreachedTarget();
+    } else if (ready && JoinPath(group, (size_t)size, ansi, NULL)) {
         size_t length = strlen(group);
         // A Programs folder at a drive's root already ends with its separator.
         const char *last = CharPrevA(group, group + length);

@@ -6,6 +6,14 @@
 #include "client/removalrecord.h"
 #include "common/ntfile.h"
 
+// What became of what a removal could not delete at once.
+struct TTally {
+    bool Scheduled;  // it waits for the next restart
+    bool Left;       // it stays: it could be neither deleted nor scheduled
+};
+
+struct TRestartPlan;  // removal/restart.h
+
 // Deletes the file, read-only or not; when it has other hard links, they keep
 // their attributes. The file is opened by its name in its directory, which is
 // opened once, and deleted through its own handle; a link is deleted itself. A
@@ -56,18 +64,23 @@ bool IsClientTarget(const char *targetPath);
 // when the path does not fit.
 bool GetListedShortcut(const char *desktop, const WIN32_FIND_DATAA *entry, char *shortcut, DWORD size);
 
+// The same in wide characters: the target of the shortcut file at linkPath (a
+// full path) into target (chars characters), empty unless resolution succeeded.
+HRESULT ResolveShortcutW(const WCHAR *linkPath, WCHAR *target, DWORD chars);
+bool IsClientTargetW(const WCHAR *target);
+
+// The client's shortcuts on the desktop open in directory, whose full path is
+// desktop, in one listing through the handle: each shortcut is resolved by its
+// wide path and, when it leads to the client, deleted through directory. With a
+// plan (the leftover step) those recorded are passed over and what stays is
+// settled into tally; without one, what stays is recorded.
+void RemoveClientShortcutsIn(HANDLE directory, const WCHAR *desktop, TRestartPlan *plan, TTally *tally);
+
 // Resolves the shortcut file linkPath and copies the short form of its target's
 // path into targetPath (WindowsPathSize bytes); targetPath is empty unless the
 // resolution succeeded all the way. Returns the platform's result code.
 HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath);
 
-// What became of what a removal could not delete at once.
-struct TTally {
-    bool Scheduled;  // it waits for the next restart
-    bool Left;       // it stays: it could be neither deleted nor scheduled
-};
-
-struct TRestartPlan;  // removal/restart.h
 
 // Deletes directory (a full path ending with a backslash) with everything in it.
 // The top is opened without following a link; a top that is a link, a drive's
@@ -86,6 +99,9 @@ bool IsTreeDirectory(const char *directory);
 // says why: gone (IsGone), or StatusAccessDenied for a link, something that is
 // no directory, or one that cannot be opened.
 TStatus OpenTreeTop(const char *directory, HANDLE *top);
+
+// The same for a full wide path without its trailing backslash.
+TStatus OpenTreeTopW(const WCHAR *path, HANDLE *top);
 
 // Removes the tree whose top is open (RemoveOpenTree, without a plan); when it
 // is not gone, it is recorded as a target of kind, which takes the handle.

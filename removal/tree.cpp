@@ -198,6 +198,20 @@ void RemoveOpenTree(HANDLE top, bool closeToOthers, TRestartPlan *plan, TTally *
     FreeScratch(levels);
 }
 
+TStatus OpenTreeTopW(const WCHAR *path, HANDLE *top)
+{
+    bool deletable = false;
+    TStatus status = IsLinkByName(path) ? StatusAccessDenied : OpenTreeDirectory(NULL, path, 0, top, &deletable);
+    TEntryFacts facts;
+    if (status == StatusSuccess &&
+        (!ReadEntryFacts(*top, &facts) || (facts.Attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+        CloseHandle(*top);
+        *top = INVALID_HANDLE_VALUE;
+        status = StatusAccessDenied;
+    }
+    return status;
+}
+
 TStatus OpenTreeTop(const char *directory, HANDLE *top)
 {
     *top = INVALID_HANDLE_VALUE;
@@ -211,15 +225,7 @@ TStatus OpenTreeTop(const char *directory, HANDLE *top)
     TStatus status = StatusNoMemory;
     if (path != NULL && GetVerbatimPath(directory, NULL, path, (int)chars)) {
         path[wcslen(path) - 1] = 0;
-        bool deletable = false;
-        status = IsLinkByName(path) ? StatusAccessDenied : OpenTreeDirectory(NULL, path, 0, top, &deletable);
-        TEntryFacts facts;
-        if (status == StatusSuccess &&
-            (!ReadEntryFacts(*top, &facts) || (facts.Attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
-            CloseHandle(*top);
-            *top = INVALID_HANDLE_VALUE;
-            status = StatusAccessDenied;
-        }
+        status = OpenTreeTopW(path, top);
     }
     FreeScratch(path);
     return status;
