@@ -1,6 +1,7 @@
 #include "flow/uninstall.h"
 #include "client/clientpath.h"
 #include "client/removalrecord.h"
+#include "client/runuser.h"
 #include "flow/protected.h"
 #include "common/paths.h"
 #include "common/scratch.h"
@@ -62,10 +63,14 @@ void RunRemoval(const char *drive, const char *directory)
     OpenRemovalRecord();
     RemoveBrowserPlugin();
     RemoveScreenSaver();
+    for (int i = 1; i < RunUsers.Count; i++)
+        RemoveScreenSaverSettingOf(&RunUsers.Users[i]);
     DeleteClientProfileKey();
     RemoveRegistration();
-    RemoveDesktopShortcuts();
-    RemoveProgramGroup();
+    for (int i = 0; i < RunUsers.Count; i++)
+        RemoveDesktopShortcutsOf(&RunUsers.Users[i]);
+    for (int i = 0; i < RunUsers.Count; i++)
+        RemoveProgramGroupOf(&RunUsers.Users[i]);
     RemoveInstallDirectory();
     TLeftovers leftovers = RemoveLeftovers();
     CloseRemovalRecord();
@@ -115,6 +120,7 @@ int RunUninstall(HINSTANCE instance)
     }
 
     HRESULT com = CoInitialize(NULL);
+    OpenRunUsers(&RunUsers);
     if (InitPathBuffers() && ReadClientPath(ClientPath, InstallPathSize))
         ConfirmAndRemove();
     else
@@ -122,5 +128,6 @@ int RunUninstall(HINSTANCE instance)
     if (SUCCEEDED(com))
         CoUninitialize();
     FreePathBuffers();
+    CloseRunUsers(&RunUsers);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "common/shellfolder.h"
 #include "client/clientpath.h"
 #include "client/removalrecord.h"
+#include "client/runuser.h"
 #include <windows.h>
 #include <shlobj.h>
 #include <stdlib.h>
@@ -304,7 +305,7 @@ static bool FindClientShortcut(const char *desktop, const char *pattern, char *s
     return found[0] != '\0';
 }
 
-void RemoveDesktopShortcuts()
+void RemoveDesktopShortcutsOf(const TRunUser *user)
 {
     DWORD size = (DWORD)WindowsPathSize;
     char *desktop = (char *)AllocScratch(size);
@@ -312,11 +313,10 @@ void RemoveDesktopShortcuts()
     char *pattern = (char *)AllocScratch(size);
     char *shortcut = (char *)AllocScratch(size);
     char *target = (char *)AllocScratch(size);
-    IMalloc *shellMalloc = NULL;
-    WCHAR wide[MAX_PATH];
+    const WCHAR *wide = user->Desktop;
     char ansi[2 * MAX_PATH];
     bool ready = desktop != NULL && found != NULL && pattern != NULL && shortcut != NULL && target != NULL &&
-                 SHGetMalloc(&shellMalloc) == S_OK && GetShellFolderPathW(shellMalloc, CSIDL_DESKTOP, wide, MAX_PATH);
+                 wide[0] != 0;
     if (ready && !IsExactAnsiForm(wide, ansi, sizeof ansi)) {
         // A desktop that the ANSI code page cannot name is reached in wide
         // characters alone: listed through its handle, every shortcut of the
@@ -345,6 +345,12 @@ void RemoveDesktopShortcuts()
     FreeScratch(pattern);
     FreeScratch(found);
     FreeScratch(desktop);
-    if (shellMalloc != NULL)
-        shellMalloc->Release();
+}
+
+void RemoveDesktopShortcuts()
+{
+    TRunUser user;
+    OpenRunningUser(&user);
+    RemoveDesktopShortcutsOf(&user);
+    CloseRunUser(&user);
 }

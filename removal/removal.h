@@ -25,16 +25,23 @@ void ForceDeleteFile(const char *path);
 // directory handle the deletion used, for the leftover step.
 void ForceDeleteRecordedFile(TRemovalTarget kind, const char *path);
 
+// The per-user steps for the account the process runs as, and (the ...Of forms)
+// for a user of the run (client/runuser.h).
+struct TRunUser;
+
 void RemoveBrowserPlugin();
 void RemoveScreenSaver();
+void RemoveScreenSaverSettingOf(const TRunUser *user);
 void DeleteClientProfileKey();
 void RemoveRegistration();
 void RemoveDesktopShortcuts();
+void RemoveDesktopShortcutsOf(const TRunUser *user);
 // For tests only, null in the program: when set, RemoveDesktopShortcuts calls it
 // after each pass that found a shortcut to the client, once that shortcut's
 // deletion has been tried and before the next pass lists the desktop.
 extern void (*AfterShortcutDeletion)();
 void RemoveProgramGroup();
+void RemoveProgramGroupOf(const TRunUser *user);
 void RemoveInstallDirectory();
 
 // What is left of the run's removal once the steps above have run.
