@@ -27,6 +27,25 @@ static bool HoldsWholeString(const char *buffer, DWORD size)
     return end != NULL && (DWORD)((const char *)end - buffer) < size - 1;
 }
 
+// A shell-link object asking for linkInterface (IShellLinkA or IShellLinkW)
+// into *shellLink, with its file interface into *persistFile, the shortcut file at
+// linkPath loaded into it when linkPath is not null. What was not obtained is null.
+static HRESULT LoadShellLink(REFIID linkInterface, const WCHAR *linkPath, void **shellLink, IPersistFile **persistFile)
+{
+    *persistFile = NULL;
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, linkInterface, shellLink);
+    if (FAILED(result)) {
+        *shellLink = NULL;
+        return result;
+    }
+    result = ((IUnknown *)*shellLink)->QueryInterface(IID_IPersistFile, (void **)persistFile);
+    if (FAILED(result))
+        *persistFile = NULL;
+    else if (linkPath != NULL)
+        result = (*persistFile)->Load(linkPath, STGM_READ);
+    return result;
+}
+
 HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath)
 {
     DWORD size = (DWORD)WindowsPathSize;
@@ -39,20 +58,11 @@ HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath
     HRESULT result = E_OUTOFMEMORY;
     if (wideLinkPath != NULL && path != NULL && description != NULL) {
         WIN32_FIND_DATAA findData;
-        result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                  (void **)&shellLink);
-        if (FAILED(result))
-            shellLink = NULL;
-        if (SUCCEEDED(result)) {
-            result = shellLink->QueryInterface(IID_IPersistFile, (void **)&persistFile);
-            if (FAILED(result))
-                persistFile = NULL;
-        }
         // A link path longer than the wide buffer would be loaded cut: refused.
-        if (SUCCEEDED(result) && MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wideLinkPath, (int)size) == 0)
+        bool converted = MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wideLinkPath, (int)size) != 0;
+        result = LoadShellLink(IID_IShellLinkA, converted ? wideLinkPath : NULL, (void **)&shellLink, &persistFile);
+        if (SUCCEEDED(result) && !converted)
             result = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-        if (SUCCEEDED(result))
-            result = persistFile->Load(wideLinkPath, STGM_READ);
         // No user interface; a target that has moved is searched for.
         if (SUCCEEDED(result))
             result = shellLink->Resolve(ownerWindow, SLR_NO_UI | SLR_ANY_MATCH);
@@ -91,17 +101,7 @@ HRESULT ResolveShortcutW(const WCHAR *linkPath, WCHAR *target, DWORD chars)
     target[0] = 0;
     IShellLinkW *shellLink = NULL;
     IPersistFile *persistFile = NULL;
-    HRESULT result =
-        CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW, (void **)&shellLink);
-    if (FAILED(result))
-        shellLink = NULL;
-    if (SUCCEEDED(result)) {
-        result = shellLink->QueryInterface(IID_IPersistFile, (void **)&persistFile);
-        if (FAILED(result))
-            persistFile = NULL;
-    }
-    if (SUCCEEDED(result))
-        result = persistFile->Load(linkPath, STGM_READ);
+    HRESULT result = LoadShellLink(IID_IShellLinkW, linkPath, (void **)&shellLink, &persistFile);
     if (SUCCEEDED(result))
         result = shellLink->Resolve(NULL, SLR_NO_UI | SLR_ANY_MATCH);
     if (SUCCEEDED(result))
