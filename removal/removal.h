@@ -33,7 +33,31 @@ void RemoveBrowserPlugin();
 void RemoveScreenSaver();
 void RemoveScreenSaverSettingOf(const TRunUser *user);
 void DeleteClientProfileKey();
+// The client's registration: its document type "Solvarine.Connection" and file
+// extension ".wnq" under the machine's classes (HKEY_LOCAL_MACHINE's
+// Software\Classes) and the current user's (RemoveUserRegistration), the
+// browser's MIME settings, and the uninstall entry. The document type goes with
+// everything below it, and so does the extension when it is the client's: when
+// its default value names the document type (in any case of its letters), is
+// empty or is not there. An extension that names something else, or whose
+// default value is no string, stays. Each key is opened by its name in its
+// parent as itself: a link is deleted, never what it leads to, and no key more
+// than MaxKeyTreeDepth levels below the top is reached. The uninstall entry loses
+// its own values and goes unless a subkey is below it. A key of the client's
+// that is still there afterwards, in either part or in the merged view
+// HKEY_CLASSES_ROOT, and an extension that cannot be told to be another
+// program's, is recorded as unreached (client/removalrecord.h).
 void RemoveRegistration();
+
+// The same for one user's part of the registry, whose root is userRoot
+// (HKEY_CURRENT_USER, or HKEY_USERS\<SID> of another user): the document type and
+// extension under userRoot\Software\Classes and the browser's MIME settings
+// under userRoot\Software\Netscape.
+void RemoveUserRegistration(HKEY userRoot);
+
+// The levels below the top of a registry key tree that its removal reaches.
+const int MaxKeyTreeDepth = 32;
+
 void RemoveDesktopShortcuts();
 void RemoveDesktopShortcutsOf(const TRunUser *user);
 // For tests only, null in the program: when set, RemoveDesktopShortcuts calls it

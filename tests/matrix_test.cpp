@@ -3,6 +3,7 @@
 // and registry values that are missing, malformed or of the wrong type. After each
 // run nothing may be lost that is not the client's.
 #include "common/scratch.h"
+#include "removal/removal.h"
 #include "testtools/boxdriver.h"
 #include "testtools/seed.h"
 #include "tests/support/inprocess.h"
@@ -131,6 +132,7 @@ struct TBadInput {
     std::function<void()> apply;   // spoils the seeded machine
     std::string firstBox;          // the start of the first box's text
     std::vector<std::string> kept; // client items the run cannot remove; "*" for all
+    std::string lastBox = Removed; // without "*": the text of the last box
 };
 
 TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
@@ -184,6 +186,31 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
          RefusedStart + Directory(linked), {"*"}},
         {"browser path relative", [] { SetBrowserValue(REG_SZ, std::string("Program\\netscape.exe")); },
          "Are you sure", {"NPDVQ32.DLL"}},
+        // Another program's extension stays, and does not count as left; what stays of
+        // the client's keys does; links go themselves, never what they lead to.
+        {".wnq naming another program", [] { SetRegString(HKEY_CLASSES_ROOT, ".wnq", NULL, "Other.Connection"); },
+         "Are you sure", {"HKCR\\.wnq"}},
+        {"document type deeper than the removal goes",
+         [] {
+             std::string key = "Solvarine.Connection\\DefaultIcon";
+             for (int level = 1; level <= MaxKeyTreeDepth; level++)
+                 SetRegString(HKEY_CLASSES_ROOT, key += "\\k", NULL, "deep");
+         },
+         "Are you sure", {"HKCR\\Solvarine.Connection"}, NotAllRemoved(SeedInstallDir)},
+        {"user's document type a link to another program's",
+         [] {
+             std::string classes = "Software\\Classes\\";
+             DeleteRegTree(HKEY_CURRENT_USER, classes + "Solvarine.Connection");
+             MakeRegLink(HKEY_CURRENT_USER, classes + "Solvarine.Connection", classes + "Other.Connection");
+         },
+         "Are you sure", {}},
+        {"uninstall entry a link to the sibling's",
+         [] {
+             std::string entries = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+             DeleteRegTree(HKEY_LOCAL_MACHINE, entries + "The Solvarine Network");
+             MakeRegLink(HKEY_LOCAL_MACHINE, entries + "The Solvarine Network", entries + "Solvarine2");
+         },
+         "Are you sure", {}},
     };
     for (const TBadInput &c : cases) {
         SeedClean();
@@ -208,7 +235,7 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
             EXPECT_EQ(DiffInventories(before, after), "") << c.name;
         } else {
             ASSERT_EQ(script.seen.size(), 3u) << c.name << "\n" << DescribeBoxes(script.seen);
-            EXPECT_EQ(script.seen[2].text, Removed) << c.name;
+            EXPECT_EQ(script.seen[2].text, c.lastBox) << c.name;
             ExpectOnlyClientChanged(before, after, c.name);
             ExpectClientRemoved(c.kept, c.name);
         }
