@@ -67,6 +67,11 @@ void RunRemoval(const char *drive, const char *directory)
         RemoveScreenSaverSettingOf(&RunUsers.Users[i]);
     DeleteClientProfileKey();
     RemoveRegistration();
+    for (int i = 0; i < RunUsers.Count; i++) {
+        if (i > 0)
+            RemoveUserRegistration(RunUsers.Users[i].Registry);
+        RemoveVirtualRegistration(RunUsers.Users[i].Registry);
+    }
     for (int i = 0; i < RunUsers.Count; i++)
         RemoveDesktopShortcutsOf(&RunUsers.Users[i]);
     for (int i = 0; i < RunUsers.Count; i++)

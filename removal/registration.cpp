@@ -170,12 +170,12 @@ void RemoveClassKeys(HKEY root, WCHAR *buffer)
 }
 
 // The uninstall entry's own values go, then the entry when nothing else is below
-// it. An entry that is a link is opened as itself: its values are its own, and it
-// is deleted itself.
-void RemoveUninstallEntry()
+// it; machine is HKEY_LOCAL_MACHINE or a mirror of it. An entry that is a link is
+// opened as itself: its values are its own, and it is deleted itself.
+void RemoveUninstallEntry(HKEY machine)
 {
     HKEY entry;
-    LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallEntryKey, REG_OPTION_OPEN_LINK,
+    LONG opened = RegOpenKeyExA(machine, UninstallEntryKey, REG_OPTION_OPEN_LINK,
                                 KEY_QUERY_VALUE | KEY_SET_VALUE | DELETE, &entry);
     if (IsGoneKey(opened))
         return;
@@ -218,5 +218,23 @@ void RemoveRegistration()
     HandleClassKey(HKEY_CLASSES_ROOT, Extension, false, buffer);
     FreeScratch(buffer);
 
-    RemoveUninstallEntry();
+    RemoveUninstallEntry(HKEY_LOCAL_MACHINE);
+}
+
+void RemoveVirtualRegistration(HKEY userRoot)
+{
+    // What an unelevated client wrote to HKEY_LOCAL_MACHINE\Software went here.
+    HKEY machine;
+    LONG opened = RegOpenKeyExW(userRoot, L"Software\\Classes\\VirtualStore\\MACHINE", 0, KEY_ENUMERATE_SUB_KEYS,
+                                &machine);
+    if (opened != ERROR_SUCCESS) {
+        if (!IsGoneKey(opened))
+            RecordUnreachedTarget();
+        return;
+    }
+    WCHAR *buffer = (WCHAR *)AllocScratch(KeyNameChars * sizeof(WCHAR));
+    RemoveClassKeys(machine, buffer);
+    FreeScratch(buffer);
+    RemoveUninstallEntry(machine);
+    RegCloseKey(machine);
 }

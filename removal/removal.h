@@ -55,6 +55,12 @@ void RemoveRegistration();
 // under userRoot\Software\Netscape.
 void RemoveUserRegistration(HKEY userRoot);
 
+// The client's keys of HKEY_LOCAL_MACHINE\Software as a user's VirtualStore
+// holds them (userRoot\Software\Classes\VirtualStore\MACHINE\SOFTWARE), where
+// the system put what the client wrote there when it ran unelevated: the
+// document type, the extension and the uninstall entry, as above.
+void RemoveVirtualRegistration(HKEY userRoot);
+
 // The levels below the top of a registry key tree that its removal reaches.
 const int MaxKeyTreeDepth = 32;
 

@@ -15,6 +15,11 @@ const std::string Other = "C:\\dvqtest\\users\\Other\\";
 const std::string OtherDesktop = Other + "Desktop\\", OtherPrograms = Other + "Start Menu\\Programs\\";
 const char OtherHive[] = "Software\\dvqtest\\OtherUser";  // below HKEY_CURRENT_USER
 const char DesktopSettings[] = "Software\\dvqtest\\OtherUser\\Control Panel\\Desktop";
+const char OtherSuffixes[] = "Software\\dvqtest\\OtherUser\\Software\\Netscape\\Netscape Navigator\\Suffixes";
+const char OtherClasses[] = "Software\\dvqtest\\OtherUser\\Software\\Classes\\";
+// The running user's VirtualStore of HKEY_LOCAL_MACHINE\Software.
+const std::string VirtualMachine = "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\";
+const std::string VirtualUninstall = VirtualMachine + "Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 void Copy(const std::string &from, WCHAR *to)
 {
@@ -57,11 +62,21 @@ struct UsersTest : ::testing::Test {
         SetRegString(HKEY_CURRENT_USER, DesktopSettings, "SCRNSAVE.EXE", WindowsDir() + "\\KOVRAL32.SCR");
         SetRegString(HKEY_CURRENT_USER, DesktopSettings, "ScreenSaveActive", "1");
         SetRegString(HKEY_CURRENT_USER, DesktopSettings, "Wallpaper", "mine.bmp");
+        SetRegString(HKEY_CURRENT_USER, OtherSuffixes, "application/x-dvq-connection", "wnq");
+        SetRegString(HKEY_CURRENT_USER, OtherSuffixes, "text/plain", "txt");
+        SetRegString(HKEY_CURRENT_USER, std::string(OtherClasses) + "Solvarine.Connection\\DefaultIcon", NULL, "x");
+        SetRegString(HKEY_CURRENT_USER, std::string(OtherClasses) + "Other.Connection", NULL, "y");
+        // What the client wrote to the machine's part of the registry unelevated.
+        DeleteRegTree(HKEY_CURRENT_USER, "Software\\Classes\\VirtualStore");
+        SetRegString(HKEY_CURRENT_USER, VirtualUninstall + "The Solvarine Network", "DisplayName", "Solvarine");
+        SetRegString(HKEY_CURRENT_USER, VirtualUninstall + "Other Program", "DisplayName", "Other");
+        SetRegString(HKEY_CURRENT_USER, VirtualMachine + "Classes\\Solvarine.Connection\\Shell\\Open", NULL, "z");
     }
     void TearDown() override
     {
         SecondRunUserForTests = NULL;
         DeleteRegTree(HKEY_CURRENT_USER, "Software\\dvqtest");
+        DeleteRegTree(HKEY_CURRENT_USER, "Software\\Classes\\VirtualStore");
         DeleteTree("C:\\dvqtest\\users");
         SeedClean();
         CoUninitialize();
@@ -82,9 +97,17 @@ TEST_F(UsersTest, BothUsersItemsGoAndTheNeighboursOfBothStay)
     EXPECT_FALSE(DirExists(OtherPrograms + "Solvarine"));
     EXPECT_EQ(RegString(DesktopSettings, "SCRNSAVE.EXE"), "(none)");
     EXPECT_EQ(RegString(DesktopSettings, "ScreenSaveActive"), "0");
+    EXPECT_FALSE(RegValueExists(HKEY_CURRENT_USER, OtherSuffixes, "application/x-dvq-connection"));
+    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, std::string(OtherClasses) + "Solvarine.Connection"));
     EXPECT_TRUE(FileExists(OtherDesktop + "Notepad.lnk"));
     EXPECT_TRUE(FileExists(OtherPrograms + "Solvarine2\\Solvarine2.lnk"));
     EXPECT_EQ(RegString(DesktopSettings, "Wallpaper"), "mine.bmp");
+    EXPECT_EQ(RegString(OtherSuffixes, "text/plain"), "txt");
+    EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, std::string(OtherClasses) + "Other.Connection"));
+    // The VirtualStore's copies of the client's machine keys, and not another's.
+    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, VirtualUninstall + "The Solvarine Network"));
+    EXPECT_FALSE(RegKeyExists(HKEY_CURRENT_USER, VirtualMachine + "Classes\\Solvarine.Connection"));
+    EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, VirtualUninstall + "Other Program"));
 }
 
 // Another program's screen saver of the other user stays, and so does its
