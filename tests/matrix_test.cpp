@@ -147,9 +147,21 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
     // Other names of protected folders: a drive letter into the profile, a link.
     std::string aliased = "S:" + desktop.substr(ShellFolder(CSIDL_PROFILE).size());
     std::string linked = "C:\\dvqtest\\apps\\DVQ32.EXE";
-    auto undoNames = [] {
+    // Another account's profile and the Default profile; the Desktop moved, a
+    // link in its place.
+    const std::string other = "C:\\users\\other\\", defaultProfile = "C:\\users\\Default\\";
+    auto makeProfiles = [&] {
+        for (const char *folder : {"Desktop\\", "Documents\\", "AppData\\Local\\"}) {
+            MakeDirs(other + folder);
+            MakeDirs(defaultProfile + folder);
+        }
+    };
+    std::unique_ptr<TLinkedFolder> linkedDesktop;
+    auto undoNames = [&] {
         DefineWineDrive('S', "");
         RunUnix({"/bin/rm", "-f", UnixPath("C:\\dvqtest") + "/apps"});
+        linkedDesktop.reset();
+        RunUnix({"/bin/rm", "-rf", UnixPath(other), UnixPath(defaultProfile), UnixPath("C:\\dvqtest") + "/data"});
     };
     const TBadInput cases[] = {
         {"empty ExePath", [] { SetExePath(""); }, NotFound, {"*"}},
@@ -211,6 +223,32 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
              MakeRegLink(HKEY_LOCAL_MACHINE, entries + "The Solvarine Network", entries + "Solvarine2");
          },
          "Are you sure", {}},
+        {"another account's profile",
+         [&] {
+             makeProfiles();
+             SetExePath((other + "DVQ32.EXE").c_str());
+         },
+         RefusedStart + other + "\n", {"*"}},
+        {"another account's Desktop",
+         [&] {
+             makeProfiles();
+             SetExePath((other + "Desktop\\DVQ32.EXE").c_str());
+         },
+         RefusedStart + other + "Desktop\\\n", {"*"}},
+        {"the Default profile",
+         [&] {
+             makeProfiles();
+             SetExePath((defaultProfile + "DVQ32.EXE").c_str());
+         },
+         RefusedStart + defaultProfile + "\n", {"*"}},
+        {"the folder holding the Desktop, which is a link",
+         [&] {
+             MakeDirs("C:\\dvqtest\\data\\");
+             linkedDesktop.reset(new TLinkedFolder(ShellFolder(CSIDL_DESKTOPDIRECTORY), "C:\\dvqtest\\data\\Desktop"));
+             ASSERT_TRUE(linkedDesktop->ready);
+             SetExePath("C:\\dvqtest\\data\\DVQ32.EXE");
+         },
+         RefusedStart + std::string("C:\\dvqtest\\data\\\n"), {"*"}},
     };
     for (const TBadInput &c : cases) {
         SeedClean();

@@ -82,3 +82,20 @@ bool DefineWineDrive(char letter, const std::string &unixPath, UINT type)
     }
     return false;
 }
+
+TLinkedFolder::TLinkedFolder(const std::string &folder, const std::string &target)
+    : unixFolder(UnixPath(folder)), unixTarget(UnixPath(target))
+{
+    bool moved = !unixFolder.empty() && !unixTarget.empty() && RunUnix({"/bin/mv", unixFolder, unixTarget});
+    ready = moved && RunUnix({"/bin/ln", "-s", unixTarget, unixFolder});
+    if (moved && !ready)
+        RunUnix({"/bin/mv", unixTarget, unixFolder});
+    if (!ready)
+        unixTarget.clear();
+}
+
+TLinkedFolder::~TLinkedFolder()
+{
+    if (!unixTarget.empty() && RunUnix({"/bin/rm", "-f", unixFolder}))
+        RunUnix({"/bin/mv", unixTarget, unixFolder});
+}
