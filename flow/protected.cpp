@@ -443,6 +443,32 @@ static bool OpenClientDirectory(const char *drive, const char *directory, HANDLE
     return true;
 }
 
+// True when the entry that the client path names in its open directory is no
+// directory, or is not there: a client path that names a directory names no
+// client, and the directory holding it may be another program's. The name is
+// DVQ32.EXE in some case (IsClientTarget).
+static bool NamesNoDirectory(HANDLE top, const char *clientPath)
+{
+    char name[16];
+    char extension[16];
+    char file[16];
+    WCHAR wide[16];
+    int chars = 0;
+    if (SplitPath(clientPath, NULL, 0, NULL, 0, name, sizeof name, extension, sizeof extension) &&
+        JoinPath(file, sizeof file, name, extension))
+        chars = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, file, -1, wide, sizeof wide / sizeof wide[0]);
+    if (chars <= 1)
+        return false;
+    HANDLE entry = INVALID_HANDLE_VALUE;
+    TStatus status = OpenEntry(top, wide, (DWORD)chars - 1, FILE_READ_ATTRIBUTES, ShareAll, 0, &entry);
+    TEntryFacts facts;
+    bool noDirectory = IsGone(status) || (status == StatusSuccess && ReadEntryFacts(entry, &facts) &&
+                                          !(facts.Attributes & FILE_ATTRIBUTE_DIRECTORY));
+    if (entry != INVALID_HANDLE_VALUE)
+        CloseHandle(entry);
+    return noDirectory;
+}
+
 bool IsProtectedDirectory(const char *clientPath)
 {
     return CheckInstallDirectory(clientPath, NULL);
@@ -456,7 +482,10 @@ bool CheckInstallDirectory(const char *clientPath, TApprovedDirectory *approved)
         approved->Top = INVALID_HANDLE_VALUE;
         approved->Missing = false;
     }
-    if (!HasRemovableForm(clientPath))
+    // The client path names the client's executable, a file called DVQ32.EXE
+    // as the shortcut step knows it: a file of another name may be another
+    // program's, in a directory of another program's.
+    if (!HasRemovableForm(clientPath) || !IsClientTarget(clientPath))
         return true;
     DWORD size = (DWORD)InstallPathSize;
     char *directory = (char *)AllocScratch(size);
@@ -480,7 +509,8 @@ bool CheckInstallDirectory(const char *clientPath, TApprovedDirectory *approved)
         SplitPath(clientPath, drive, sizeof drive, directory, size, NULL, 0, NULL, 0) &&
         strcmp(directory, "\\") != 0 && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, drive, -1, wide, 3) > 0 &&
         MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, directory, -1, wide + 2, FolderChars - 2) > 0 &&
-        OpenClientDirectory(drive, directory, &top, &identity) && SHGetMalloc(&check.ShellMalloc) == S_OK) {
+        OpenClientDirectory(drive, directory, &top, &identity) &&
+        (top == INVALID_HANDLE_VALUE || NamesNoDirectory(top, clientPath)) && SHGetMalloc(&check.ShellMalloc) == S_OK) {
         check.Identity = top != INVALID_HANDLE_VALUE ? &identity : NULL;
         isProtected = IsProtectedWide(&check);
     }

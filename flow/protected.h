@@ -4,8 +4,9 @@
 // True when the directory of clientPath (the client executable's full path) must
 // not be removed: a drive's root, a folder the system or any account of the
 // machine cannot do without or a folder holding one (every profile, with the
-// folders at its top), or a path whose form could make the removal act anywhere
-// but where the user is shown. Folders are compared by identity, and a
+// folders at its top), a path whose form could make the removal act anywhere
+// but where the user is shown, or a path that names no client: a file that is
+// not called DVQ32.EXE, or a directory. Folders are compared by identity, and a
 // protected folder that is a link, or lies below one, protects the folder it
 // really is, with everything above that, as well as its own path.
 bool IsProtectedDirectory(const char *clientPath);

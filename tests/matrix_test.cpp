@@ -249,6 +249,10 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
              SetExePath("C:\\dvqtest\\data\\DVQ32.EXE");
          },
          RefusedStart + std::string("C:\\dvqtest\\data\\\n"), {"*"}},
+        {"ExePath a directory", [] { SetExePath("C:\\Program Files\\Solvarine"); },
+         RefusedStart + std::string("C:\\Program Files\\\n"), {"*"}},
+        {"ExePath another program's file", [] { SetExePath("C:\\Program Files\\Solvarine2\\SOLVAR2.EXE"); },
+         RefusedStart + std::string("C:\\Program Files\\Solvarine2\\\n"), {"*"}},
     };
     for (const TBadInput &c : cases) {
         SeedClean();

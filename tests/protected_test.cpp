@@ -128,8 +128,8 @@ TEST_F(ProtectedTest, OtherNamesOfAProtectedFolderAreRefused)
         EXPECT_EQ(IsProtectedDirectory((c.directory + "\\DVQ32.EXE").c_str()), c.isProtected) << c.directory;
 }
 
-// Other accounts' profiles and folders that are links, made for one test and
-// taken away after it:
+// Other accounts' profiles, folders that are links, and client paths that name
+// no client, made for one test and taken away after it:
 //   C:\users\other           a profile of the profiles directory, with a
 //                            per-user installation in AppData\Local\Programs
 //   C:\users\other\Documents a link to C:\dvqtest\profiles\elsewhere\Documents
@@ -150,9 +150,11 @@ struct TProfiles {
         for (const std::string &folder :
              {users + "other\\Desktop", users + "other\\Saved Games", users + "other\\AppData\\Roaming",
               users + "Default\\Desktop", root + "elsewhere\\Documents", root + "moved\\linked\\Desktop",
-              root + "listed\\Documents", root + "data\\Solvarine"})
+              root + "listed\\Documents", root + "data\\Solvarine", root + "apps\\Solvarine\\DVQ32.EXE"})
             MakeDirs(folder + "\\");
-        MakeFile(users + "other\\AppData\\Local\\Programs\\Solvarine\\DVQ32.EXE");
+        for (const std::string &file : {users + "other\\AppData\\Local\\Programs\\Solvarine\\DVQ32.EXE",
+                                        root + "apps\\Solvarine\\Other.exe", root + "apps\\Client\\dvq32.exe"})
+            MakeFile(file);
         const char listed[] = "%SystemDrive%\\dvqtest\\profiles\\listed";
         HKEY key;
         if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, account.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) != 0)
@@ -176,8 +178,8 @@ struct TProfiles {
 
 // Every account's profile is protected with the folders at its top; a
 // protected folder that is a link protects the folder it leads to and what is
-// above that.
-TEST_F(ProtectedTest, ProfilesAndLinksByIdentity)
+// above that; a client path protects unless it names a file called DVQ32.EXE.
+TEST_F(ProtectedTest, ProfilesLinksAndClientNamesByIdentity)
 {
     TProfiles profiles;
     ASSERT_TRUE(profiles.ready && profiles.desktop.ready) << "links, the registry and the drive T: must be to be had";
@@ -214,6 +216,13 @@ TEST_F(ProtectedTest, ProfilesAndLinksByIdentity)
         {root + "moved\\DVQ32.EXE", true},
         {root + "moved\\linked\\Desktop\\DVQ32.EXE", true},
         {root + "moved\\Solvarine\\DVQ32.EXE", false},
+        // Client paths that name no client.
+        {root + "apps\\Solvarine", true},                        // a directory
+        {root + "apps\\Solvarine\\DVQ32.EXE", true},             // a directory called DVQ32.EXE
+        {root + "apps\\Solvarine\\Other.exe", true},             // another program's file
+        {root + "apps\\Solvarine\\DVQ32.EXE.", true},
+        {root + "apps\\Client\\dvq32.exe", false},
+        {root + "apps\\Gone\\DVQ32.EXE", false},                 // not there
     };
     for (const auto &c : cases)
         EXPECT_EQ(IsProtectedDirectory(c.clientPath.c_str()), c.isProtected) << c.clientPath;

@@ -151,6 +151,8 @@ TEST_F(UninstallTest, ProtectedAndMalformedPathsAreRefusedInFull)
         {"C:/dvqtest/flow/Solvarine/DVQ32.EXE", "C:/dvqtest/flow/Solvarine/"},
         {longDirectory + "DVQ32.EXE", longDirectory},
         {veryLong + "DVQ32.EXE", veryLong},
+        {install.substr(0, install.size() - 1), "C:\\dvqtest\\flow\\"},  // names a directory
+        {install + "Data\\USERS.DAT", install + "Data\\"},                // another file
     };
     for (const auto &c : cases) {
         SetExePath(c.exePath.c_str());
