@@ -6,7 +6,7 @@
 int InstallPathSize = 0;
 int WindowsPathSize = 0;
 char *ClientPath = NULL;
-TApprovedDirectory ApprovedDirectory = {INVALID_HANDLE_VALUE, false, 0, 0};
+TApprovedDirectory ApprovedDirectory = {INVALID_HANDLE_VALUE, false, false, 0, 0};
 
 bool ReadClientPath(char *buffer, int size)
 {
@@ -67,6 +67,7 @@ void ReleaseApprovedDirectory()
         CloseHandle(ApprovedDirectory.Top);
     ApprovedDirectory.Top = INVALID_HANDLE_VALUE;
     ApprovedDirectory.Missing = false;
+    ApprovedDirectory.Unreachable = false;
 }
 
 void FreePathBuffers()

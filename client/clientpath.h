@@ -24,7 +24,10 @@ void FreePathBuffers();
 // removal finds again at its path before it goes on.
 struct TApprovedDirectory {
     HANDLE Top;        // INVALID_HANDLE_VALUE when nothing is held
-    bool Missing;      // the check found no directory there
+    bool Missing;      // the check found no directory there, on a volume that is
+                       // there: it is gone
+    bool Unreachable;  // the check could not reach it (its volume, a folder on its
+                       // way): what is there is not known
     DWORD Volume;      // serial number of its volume
     ULONGLONG FileId;  // its number on the volume
 };

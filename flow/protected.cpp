@@ -425,21 +425,62 @@ static bool IsProtectedWide(TCheck *check)
     return false;
 }
 
-// Opens the client's directory (drive and directory, ending with a backslash) as
-// the removal will have it. False when it is there and cannot be had so (a
-// link, or something that cannot be opened); a directory that is not there
-// leaves top closed.
-static bool OpenClientDirectory(const char *drive, const char *directory, HANDLE *top, TIdentity *identity)
+// What the check found at the installation directory's path.
+enum TPresence {
+    DirectoryOpen,       // there, and open
+    DirectoryGone,       // not there, on a volume that is: nothing of it is left
+    DirectoryUnreached,  // not to be had: what is there is not known
+};
+
+// For a directory that is not there, whether it is gone from a volume that is
+// there: going up its path (a full wide path, shortened here), every folder is
+// missing until a directory is there, the volume's root at the latest.
+static TPresence FindPresence(WCHAR *path)
+{
+    size_t root = RootLength(path);
+    if (root == 0)
+        return DirectoryUnreached;
+    size_t length = wcslen(path);
+    while (length > root && path[length - 1] == L'\\')
+        path[--length] = 0;
+    for (bool first = true;; first = false) {
+        HANDLE folder = OpenFolder(path);
+        DWORD error = GetLastError();
+        if (folder != INVALID_HANDLE_VALUE) {
+            BY_HANDLE_FILE_INFORMATION info;
+            bool holds = GetFileInformationByHandle(folder, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+            CloseHandle(folder);
+            // Something at the directory's own path after all, or a file on its
+            // way, leaves what is there unknown.
+            return !first && holds ? DirectoryGone : DirectoryUnreached;
+        }
+        if ((error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) || !GoUp(path, root))
+            return DirectoryUnreached;
+    }
+}
+
+// Opens the client's directory (drive and directory, ending with a backslash;
+// wide, the same in wide characters) as the removal will have it. False when it
+// is there and cannot be had so (a link, or something that cannot be opened). A
+// directory that is not there leaves top closed, and presence says whether it
+// is gone; scratch holds FolderChars.
+static bool OpenClientDirectory(const char *drive, const char *directory, const WCHAR *wide, WCHAR *scratch,
+                                HANDLE *top, TIdentity *identity, TPresence *presence)
 {
     char path[MAX_PATH + 4];
     TStatus status = StatusAccessDenied;
     if (JoinPath(path, sizeof path, drive, directory))
         status = OpenTreeTop(path, top);
     TEntryFacts facts;
-    if (status != StatusSuccess || !ReadEntryFacts(*top, &facts) || !ReadEntryVolume(*top, &identity->Volume))
-        return IsGone(status);
+    if (status != StatusSuccess || !ReadEntryFacts(*top, &facts) || !ReadEntryVolume(*top, &identity->Volume)) {
+        if (!IsGone(status) || !CopyFolder(scratch, wide))
+            return false;
+        *presence = FindPresence(scratch);
+        return true;
+    }
     identity->IndexHigh = (DWORD)(facts.FileId >> 32);
     identity->IndexLow = (DWORD)facts.FileId;
+    *presence = DirectoryOpen;
     return true;
 }
 
@@ -481,6 +522,7 @@ bool CheckInstallDirectory(const char *clientPath, TApprovedDirectory *approved)
             CloseHandle(approved->Top);
         approved->Top = INVALID_HANDLE_VALUE;
         approved->Missing = false;
+        approved->Unreachable = false;
     }
     // The client path names the client's executable, a file called DVQ32.EXE
     // as the shortcut step knows it: a file of another name may be another
@@ -502,6 +544,7 @@ bool CheckInstallDirectory(const char *clientPath, TApprovedDirectory *approved)
     char drive[3];
     HANDLE top = INVALID_HANDLE_VALUE;
     TIdentity identity = {0, 0, 0};
+    TPresence presence = DirectoryUnreached;
     WCHAR *wide = check.Directory;
     // A directory that is not there has no identity, and is judged by spelling.
     if (directory != NULL && wide != NULL && check.Folder != NULL && check.LongForm != NULL && check.Final != NULL &&
@@ -509,16 +552,17 @@ bool CheckInstallDirectory(const char *clientPath, TApprovedDirectory *approved)
         SplitPath(clientPath, drive, sizeof drive, directory, size, NULL, 0, NULL, 0) &&
         strcmp(directory, "\\") != 0 && MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, drive, -1, wide, 3) > 0 &&
         MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, directory, -1, wide + 2, FolderChars - 2) > 0 &&
-        OpenClientDirectory(drive, directory, &top, &identity) &&
-        (top == INVALID_HANDLE_VALUE || NamesNoDirectory(top, clientPath)) && SHGetMalloc(&check.ShellMalloc) == S_OK) {
-        check.Identity = top != INVALID_HANDLE_VALUE ? &identity : NULL;
+        OpenClientDirectory(drive, directory, wide, check.Folder, &top, &identity, &presence) &&
+        (presence != DirectoryOpen || NamesNoDirectory(top, clientPath)) && SHGetMalloc(&check.ShellMalloc) == S_OK) {
+        check.Identity = presence == DirectoryOpen ? &identity : NULL;
         isProtected = IsProtectedWide(&check);
     }
     if (check.ShellMalloc != NULL)
         check.ShellMalloc->Release();
     if (!isProtected && approved != NULL) {
         approved->Top = top;
-        approved->Missing = top == INVALID_HANDLE_VALUE;
+        approved->Missing = presence == DirectoryGone;
+        approved->Unreachable = presence == DirectoryUnreached;
         approved->Volume = identity.Volume;
         approved->FileId = ((ULONGLONG)identity.IndexHigh << 32) | identity.IndexLow;
     } else if (top != INVALID_HANDLE_VALUE) {

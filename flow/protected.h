@@ -13,6 +13,8 @@ bool IsProtectedDirectory(const char *clientPath);
 
 // The same check, and when the directory may be removed, its approval: the
 // directory is held open in approved (not shared for deletion) with its
-// identity, or marked missing when it is not there. approved is released
-// first, and holds nothing when the answer is true.
+// identity; or, when it is not there, marked missing (gone from a volume that is
+// there) or unreachable (its volume, or a folder on its way, cannot be reached),
+// which is not refused. approved is released first, and holds nothing when the
+// answer is true.
 bool CheckInstallDirectory(const char *clientPath, TApprovedDirectory *approved);

@@ -41,8 +41,10 @@ void RemoveInstallDirectory()
         !JoinPath(directory, sizeof directory, drive, folder) || !IsAbsolutePath(directory))
         return;
     if (ApprovedDirectory.Top == INVALID_HANDLE_VALUE) {
-        if (!ApprovedDirectory.Missing)
-            RecordUnreachedTarget();  // never approved: nothing is removed
+        // Only a directory gone from a volume that is there is removed already.
+        // One that could not be reached, or was never approved, stays as it is.
+        if (ApprovedDirectory.Unreachable || !ApprovedDirectory.Missing)
+            RecordUnreachedTarget();
         return;
     }
     // The approved directory is removed through a handle of its own, and only

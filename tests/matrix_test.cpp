@@ -148,7 +148,7 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
     std::string aliased = "S:" + desktop.substr(ShellFolder(CSIDL_PROFILE).size());
     std::string linked = "C:\\dvqtest\\apps\\DVQ32.EXE";
     // Another account's profile and the Default profile; the Desktop moved, a
-    // link in its place.
+    // link in its place; a drive letter that is not there.
     const std::string other = "C:\\users\\other\\", defaultProfile = "C:\\users\\Default\\";
     auto makeProfiles = [&] {
         for (const char *folder : {"Desktop\\", "Documents\\", "AppData\\Local\\"}) {
@@ -157,6 +157,10 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
         }
     };
     std::unique_ptr<TLinkedFolder> linkedDesktop;
+    char absent = 'Q';
+    while (absent > 'D' && (GetLogicalDrives() & (1u << (absent - 'A'))))
+        absent--;
+    std::string unreachable = std::string(1, absent) + ":\\Program Files\\Solvarine\\";
     auto undoNames = [&] {
         DefineWineDrive('S', "");
         RunUnix({"/bin/rm", "-f", UnixPath("C:\\dvqtest") + "/apps"});
@@ -253,6 +257,8 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
          RefusedStart + std::string("C:\\Program Files\\\n"), {"*"}},
         {"ExePath another program's file", [] { SetExePath("C:\\Program Files\\Solvarine2\\SOLVAR2.EXE"); },
          RefusedStart + std::string("C:\\Program Files\\Solvarine2\\\n"), {"*"}},
+        {"ExePath on a drive that is not there", [&] { SetExePath((unreachable + "DVQ32.EXE").c_str()); },
+         "Are you sure", {SeedInstallDir}, NotAllRemoved(unreachable)},
     };
     for (const TBadInput &c : cases) {
         SeedClean();

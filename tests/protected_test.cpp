@@ -228,6 +228,39 @@ TEST_F(ProtectedTest, ProfilesLinksAndClientNamesByIdentity)
         EXPECT_EQ(IsProtectedDirectory(c.clientPath.c_str()), c.isProtected) << c.clientPath;
 }
 
+// A directory that is not there is gone when a folder holds its place; when
+// its volume cannot be reached, or a file is on its way, what is there is not
+// known. Neither is refused.
+TEST_F(ProtectedTest, MissingDirectoriesAreGoneOnlyWhereAFolderHoldsTheirPlace)
+{
+    char absent = 'Q';
+    while (absent > 'D' && (GetLogicalDrives() & (1u << (absent - 'A'))))
+        absent--;
+    std::string gone = FreshDir("gone");
+    MakeFile(gone + "File");
+    MakeFile(gone + "There\\DVQ32.EXE");
+    const struct {
+        std::string clientPath;
+        bool open, missing, unreachable;
+    } cases[] = {
+        {gone + "There\\DVQ32.EXE", true, false, false},
+        {gone + "Nothing\\Deeper\\DVQ32.EXE", false, true, false},
+        {std::string(1, absent) + ":\\Solvarine\\DVQ32.EXE", false, false, true},
+        {gone + "File\\DVQ32.EXE", false, false, true},
+        {gone + "File\\Solvarine\\DVQ32.EXE", false, false, true},
+    };
+    for (const auto &c : cases) {
+        TApprovedDirectory approved = {INVALID_HANDLE_VALUE, true, true, 0, 0};
+        EXPECT_FALSE(CheckInstallDirectory(c.clientPath.c_str(), &approved)) << c.clientPath;
+        EXPECT_EQ(approved.Top != INVALID_HANDLE_VALUE, c.open) << c.clientPath;
+        EXPECT_EQ(approved.Missing, c.missing) << c.clientPath;
+        EXPECT_EQ(approved.Unreachable, c.unreachable) << c.clientPath;
+        if (approved.Top != INVALID_HANDLE_VALUE)
+            CloseHandle(approved.Top);
+    }
+    DeleteTree(gone);
+}
+
 // Run in a prefix whose ANSI code page is 932 (tests/CMakeLists.txt), where the
 // second byte of a character can be a backslash's.
 TEST_F(ProtectedTest, DoubleByteNamesAreReadByCharacters)
