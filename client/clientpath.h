@@ -1,6 +1,7 @@
 // Where the client is installed, and how large the run's path buffers are.
 #pragma once
 #include <windows.h>
+#include "client/runuser.h"
 
 extern int InstallPathSize;  // bytes of a buffer for a path on the client's volume
 extern int WindowsPathSize;  // bytes of a buffer for a path on the Windows volume,
@@ -8,8 +9,15 @@ extern int WindowsPathSize;  // bytes of a buffer for a path on the Windows volu
 extern char *ClientPath;     // the client executable's full path, InstallPathSize bytes
 
 // Reads "ExePath" of section "DVQ" of WIN.INI into buffer (size bytes with the
-// terminator); true when the value read is not empty.
+// terminator); true when the value read is not empty. When WIN.INI has none, the
+// VirtualStore copies of WIN.INI of the run's users (RunUsers) are read, where
+// the client's writes went when it ran unelevated: a value there that the ANSI
+// code page holds exactly, whole, counts.
 bool ReadClientPath(char *buffer, int size);
+
+// The path of the user's VirtualStore copy of WIN.INI into path (chars
+// characters); false when the user has none to have.
+bool GetVirtualWinIni(const TRunUser *user, WCHAR *path, DWORD chars);
 
 // Sets both path sizes from the volumes of the client and of Windows and allocates
 // ClientPath. False when there is no client or no memory; nothing is then held.
@@ -33,5 +41,14 @@ struct TApprovedDirectory {
 };
 extern TApprovedDirectory ApprovedDirectory;
 
-// Lets go of the approved directory; safe when none is held.
+// The VirtualStore copies of the installation directory (client/runuser.h), one
+// a user of the run, approved by the check with the directory: each is removed
+// with it, and as it is.
+struct TApprovedCopy {
+    TApprovedDirectory Approval;
+    WCHAR Path[2 * MAX_PATH];  // its full path, without a trailing backslash
+};
+extern TApprovedCopy ApprovedCopies[MaxRunUsers];
+
+// Lets go of the approved directory and its copies; safe when none is held.
 void ReleaseApprovedDirectory();

@@ -8,7 +8,6 @@ static void ClearRecord()
 {
     memset(&RemovalRecord, 0, sizeof RemovalRecord);
     RemovalRecord.PluginFile.Directory = RemovalRecord.ScreenSaverFile.Directory = INVALID_HANDLE_VALUE;
-    RemovalRecord.ProgramGroup.Top = RemovalRecord.InstallDirectory.Top = INVALID_HANDLE_VALUE;
 }
 
 void OpenRemovalRecord()
@@ -57,13 +56,13 @@ bool RecordFileTarget(TRemovalTarget kind, HANDLE directory, const WCHAR *name, 
 
 bool RecordTreeTarget(TRemovalTarget kind, HANDLE top, bool closeToOthers)
 {
-    TRecordedTree *tree = kind == TargetProgramGroup       ? &RemovalRecord.ProgramGroup
-                          : kind == TargetInstallDirectory ? &RemovalRecord.InstallDirectory
-                                                           : NULL;
-    if (!RemovalRecord.Open || tree == NULL)
+    if (!RemovalRecord.Open || (kind != TargetProgramGroup && kind != TargetInstallDirectory))
         return false;
-    if (tree->Top != INVALID_HANDLE_VALUE)
-        CloseHandle(tree->Top);
+    if (RemovalRecord.TreeCount == MaxRecordedTrees) {
+        RemovalRecord.Incomplete = true;
+        return false;
+    }
+    TRecordedTree *tree = &RemovalRecord.Trees[RemovalRecord.TreeCount++];
     tree->Top = top;
     tree->CloseToOthers = closeToOthers;
     return true;
@@ -92,10 +91,8 @@ void CloseRemovalRecord()
         ReleaseFile(&RemovalRecord.ScreenSaverFile);
         for (int i = 0; i < RemovalRecord.ShortcutCount; i++)
             ReleaseFile(&RemovalRecord.Shortcuts[i]);
-        if (RemovalRecord.ProgramGroup.Top != INVALID_HANDLE_VALUE)
-            CloseHandle(RemovalRecord.ProgramGroup.Top);
-        if (RemovalRecord.InstallDirectory.Top != INVALID_HANDLE_VALUE)
-            CloseHandle(RemovalRecord.InstallDirectory.Top);
+        for (int i = 0; i < RemovalRecord.TreeCount; i++)
+            CloseHandle(RemovalRecord.Trees[i].Top);
     }
     ClearRecord();
 }

@@ -15,6 +15,7 @@ enum TRemovalTarget {
 };
 
 const int MaxRecordedShortcuts = 20;  // the shortcut step deletes at most 20
+const int MaxRecordedTrees = 8;       // program groups and installation directories of the run
 
 // A file that stayed: the directory and name its deletion went through.
 struct TRecordedFile {
@@ -36,8 +37,10 @@ struct TRemovalRecord {
     TRecordedFile ScreenSaverFile;
     TRecordedFile Shortcuts[MaxRecordedShortcuts];
     int ShortcutCount;
-    TRecordedTree ProgramGroup;
-    TRecordedTree InstallDirectory;
+    // The program groups and installation directories (with their VirtualStore
+    // copies) of the run's users, in the order the steps recorded them.
+    TRecordedTree Trees[MaxRecordedTrees];
+    int TreeCount;
 };
 extern TRemovalRecord RemovalRecord;
 
@@ -49,8 +52,9 @@ void OpenRemovalRecord();
 // (which marks the record incomplete). A shortcut already recorded is kept once.
 bool RecordFileTarget(TRemovalTarget kind, HANDLE directory, const WCHAR *name, DWORD chars);
 
-// Records a tree of kind that is not gone; the record takes the handle of its
-// top. False, with nothing taken, as for files.
+// Records a tree (a program group, an installation directory) that is not gone;
+// the record takes the handle of its top. False, with nothing taken, as for
+// files.
 bool RecordTreeTarget(TRemovalTarget kind, HANDLE top, bool closeToOthers);
 
 // Marks that something the run set out to delete stayed and could not be

@@ -2,6 +2,7 @@
 #include <shlobj.h>
 #include <sddl.h>
 #include <string.h>
+#include <wchar.h>
 
 TRunUsers RunUsers;
 bool (*SecondRunUserForTests)(TRunUser *user) = NULL;
@@ -112,4 +113,24 @@ void CloseRunUsers(TRunUsers *users)
     for (int i = 0; i < users->Count; i++)
         CloseRunUser(&users->Users[i]);
     users->Count = 0;
+}
+
+bool GetVirtualStoreCopy(const TRunUser *user, const WCHAR *path, WCHAR *copy, DWORD chars)
+{
+    WCHAR windows[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    size_t base = wcslen(user->LocalAppData);
+    // The copies are of the system's volume alone.
+    if (length < 3 || length >= MAX_PATH || base == 0 || path[0] == 0 || path[1] != L':' || path[2] != L'\\' ||
+        (path[0] | 0x20) != (windows[0] | 0x20) || windows[1] != L':')
+        return false;
+    static const WCHAR store[] = L"\\VirtualStore\\";
+    size_t rest = wcslen(path + 3);
+    size_t storeChars = sizeof store / sizeof store[0] - 1;
+    if (base + storeChars + rest + 1 > chars)
+        return false;
+    memcpy(copy, user->LocalAppData, base * sizeof(WCHAR));
+    memcpy(copy + base, store, storeChars * sizeof(WCHAR));
+    memcpy(copy + base + storeChars, path + 3, (rest + 1) * sizeof(WCHAR));
+    return true;
 }

@@ -36,6 +36,14 @@ void CloseRunUsers(TRunUsers *users);
 void OpenRunningUser(TRunUser *user);
 void CloseRunUser(TRunUser *user);
 
+// Where the user's VirtualStore keeps its copy of path (a full path on the
+// system's volume, X:\...): LocalAppData\VirtualStore\ followed by the path
+// without its drive, into copy (chars characters). The system put there what
+// the client wrote to protected places (the Windows directory, Program Files)
+// while it ran unelevated. False for a path on another volume, for a user
+// without the folder, or when it does not fit.
+bool GetVirtualStoreCopy(const TRunUser *user, const WCHAR *path, WCHAR *copy, DWORD chars);
+
 // For tests only, null in the program: when set, it stands for the shell's owner
 // of another account. It fills the user given (folders and registry root, a
 // token of NULL) and returns true, or returns false for none.

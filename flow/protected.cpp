@@ -1,5 +1,6 @@
 #include "flow/protected.h"
 #include "client/clientpath.h"
+#include "client/runuser.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 #include "common/shellfolder.h"
@@ -320,6 +321,37 @@ static bool ReachesShellFolders(TCheck *check)
     return false;
 }
 
+// The folders of the run's other users (the shell's owner when that is another
+// account than the one the process runs as): those the run acts in, and the
+// shell's folders for that user's token.
+static bool ReachesOtherUsersFolders(TCheck *check)
+{
+    for (int u = 1; u < RunUsers.Count; u++) {
+        const TRunUser *user = &RunUsers.Users[u];
+        const WCHAR *const folders[] = {user->Desktop, user->Programs, user->LocalAppData};
+        for (const WCHAR *folder : folders)
+            // cppcheck-suppress useStlAlgorithm
+            if (folder[0] != 0 && ReachesCopiedFolder(check, folder))
+                return true;
+        if (user->Token == NULL)
+            continue;
+        for (size_t i = 0; i < sizeof ProtectedShellFolders / sizeof(int); i++)
+            if (SHGetFolderPathW(NULL, ProtectedShellFolders[i], user->Token, SHGFP_TYPE_CURRENT, check->Folder) ==
+                    S_OK &&
+                ReachesFolder(check, true))
+                return true;
+        for (size_t i = 0; i < sizeof ProtectedKnownFolders / sizeof(GUID); i++) {
+            WCHAR *known = NULL;
+            bool reached = SHGetKnownFolderPath(ProtectedKnownFolders[i], 0, user->Token, &known) == S_OK &&
+                           ReachesCopiedFolder(check, known);
+            CoTaskMemFree(known);
+            if (reached)
+                return true;
+        }
+    }
+    return false;
+}
+
 // Reads the folder path in value name of key into check->Profile, its
 // environment references expanded; false when it is not there, not a string,
 // empty or too long.
@@ -410,7 +442,8 @@ static bool ReachesMachineProfiles(TCheck *check)
 // Another source of folders is one more entry here.
 typedef bool (*TProtectedSource)(TCheck *check);
 static const TProtectedSource ProtectedSources[] = {
-    ReachesSystemFolders, ReachesEnvironmentFolders, ReachesShellFolders, ReachesMachineProfiles,
+    ReachesSystemFolders, ReachesEnvironmentFolders, ReachesShellFolders, ReachesOtherUsersFolders,
+    ReachesMachineProfiles,
 };
 
 // The check proper, for the directory in check->Directory (a full path ending
@@ -510,6 +543,47 @@ static bool NamesNoDirectory(HANDLE top, const char *clientPath)
     return noDirectory;
 }
 
+// The VirtualStore copies of the installation directory (a full path with its
+// backslash), one a user of the run, each checked as the directory is: true
+// when one is protected, or is there and cannot be had as the removal will
+// have it. Those there are held in copies, each not shared for deletion.
+static bool CheckCopies(TCheck *check, const WCHAR *directory, TApprovedCopy *copies)
+{
+    for (int u = 0; u < MaxRunUsers; u++) {
+        copies[u].Approval.Top = INVALID_HANDLE_VALUE;
+        copies[u].Approval.Missing = copies[u].Approval.Unreachable = false;
+    }
+    for (int u = 0; u < RunUsers.Count; u++) {
+        TApprovedCopy *copy = &copies[u];
+        if (!GetVirtualStoreCopy(&RunUsers.Users[u], directory, copy->Path, sizeof copy->Path / sizeof(WCHAR)))
+            continue;
+        size_t length = wcslen(copy->Path);
+        copy->Path[length - 1] = 0;  // without its backslash
+        HANDLE top = INVALID_HANDLE_VALUE;
+        TStatus status = OpenTreeTopW(copy->Path, &top);
+        if (IsGone(status))
+            continue;
+        TEntryFacts facts;
+        TIdentity identity = {0, 0, 0};
+        bool held = status == StatusSuccess && ReadEntryFacts(top, &facts) && ReadEntryVolume(top, &identity.Volume);
+        identity.IndexHigh = (DWORD)(facts.FileId >> 32);
+        identity.IndexLow = (DWORD)facts.FileId;
+        copy->Path[length - 1] = L'\\';
+        check->Identity = &identity;
+        bool refused = !held || !CopyFolder(check->Directory, copy->Path) || IsProtectedWide(check);
+        copy->Path[length - 1] = 0;
+        if (refused) {
+            if (top != INVALID_HANDLE_VALUE)
+                CloseHandle(top);
+            return true;
+        }
+        copy->Approval.Top = top;
+        copy->Approval.Volume = identity.Volume;
+        copy->Approval.FileId = held ? facts.FileId : 0;
+    }
+    return false;
+}
+
 bool IsProtectedDirectory(const char *clientPath)
 {
     return CheckInstallDirectory(clientPath, NULL);
@@ -555,10 +629,14 @@ bool CheckInstallDirectory(const char *clientPath, TApprovedDirectory *approved)
         OpenClientDirectory(drive, directory, wide, check.Folder, &top, &identity, &presence) &&
         (presence != DirectoryOpen || NamesNoDirectory(top, clientPath)) && SHGetMalloc(&check.ShellMalloc) == S_OK) {
         check.Identity = presence == DirectoryOpen ? &identity : NULL;
-        isProtected = IsProtectedWide(&check);
+        WCHAR installation[FolderChars];
+        isProtected = !CopyFolder(installation, wide) || IsProtectedWide(&check) ||
+                      (approved != NULL && CheckCopies(&check, installation, ApprovedCopies));
     }
     if (check.ShellMalloc != NULL)
         check.ShellMalloc->Release();
+    if (isProtected && approved != NULL)
+        ReleaseApprovedDirectory();  // the copies, when some were held
     if (!isProtected && approved != NULL) {
         approved->Top = top;
         approved->Missing = presence == DirectoryGone;

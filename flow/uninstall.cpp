@@ -66,6 +66,8 @@ void RunRemoval(const char *drive, const char *directory)
     for (int i = 1; i < RunUsers.Count; i++)
         RemoveScreenSaverSettingOf(&RunUsers.Users[i]);
     DeleteClientProfileKey();
+    for (int i = 0; i < RunUsers.Count; i++)
+        DeleteVirtualProfileKeyOf(&RunUsers.Users[i]);
     RemoveRegistration();
     for (int i = 0; i < RunUsers.Count; i++) {
         if (i > 0)

@@ -42,12 +42,6 @@ static void HandleUnreachedShortcuts(TRestartPlan *plan, HANDLE desktop, TTally 
     FreeScratch(copy);
 }
 
-static void HandleTreeTarget(TRestartPlan *plan, const TRecordedTree *tree, TTally *tally)
-{
-    if (tree->Top != INVALID_HANDLE_VALUE)
-        RemoveOpenTree(tree->Top, tree->CloseToOthers, plan, tally);
-}
-
 TLeftovers RemoveLeftovers()
 {
     TTally tally = {false, !RemovalRecord.Open || RemovalRecord.Incomplete};
@@ -61,8 +55,8 @@ TLeftovers RemoveLeftovers()
             HandleFileTarget(&plan, &RemovalRecord.Shortcuts[i], &tally);
         if (RemovalRecord.ShortcutCount > 0)
             HandleUnreachedShortcuts(&plan, RemovalRecord.Shortcuts[0].Directory, &tally);
-        HandleTreeTarget(&plan, &RemovalRecord.ProgramGroup, &tally);
-        HandleTreeTarget(&plan, &RemovalRecord.InstallDirectory, &tally);
+        for (int i = 0; i < RemovalRecord.TreeCount; i++)
+            RemoveOpenTree(RemovalRecord.Trees[i].Top, RemovalRecord.Trees[i].CloseToOthers, &plan, &tally);
     }
     CloseRestartPlan(&plan, &tally);
     return tally.Left ? LeftBehind : tally.Scheduled ? LeftForRestart : NothingLeft;

@@ -33,6 +33,8 @@ void RemoveBrowserPlugin();
 void RemoveScreenSaver();
 void RemoveScreenSaverSettingOf(const TRunUser *user);
 void DeleteClientProfileKey();
+// The same key in the user's VirtualStore copy of WIN.INI, when there is one.
+void DeleteVirtualProfileKeyOf(const TRunUser *user);
 // The client's registration: its document type "Solvarine.Connection" and file
 // extension ".wnq" under the machine's classes (HKEY_LOCAL_MACHINE's
 // Software\Classes) and the current user's (RemoveUserRegistration), the

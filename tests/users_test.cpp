@@ -121,6 +121,55 @@ TEST_F(UsersTest, AnotherScreenSaverOfTheOtherUserStays)
     EXPECT_EQ(RegString(DesktopSettings, "ScreenSaveActive"), "1");
 }
 
+// A client that ran unelevated wrote to copies of WIN.INI and of its
+// installation directory in the user's VirtualStore: the copy of WIN.INI, the
+// only one to hold ExePath, finds the client, and the copies go with it.
+TEST_F(UsersTest, TheClientFoundInTheVirtualStoreGoesWithItsCopies)
+{
+    const std::string store = ShellFolder(CSIDL_LOCAL_APPDATA) + "\\VirtualStore\\";
+    const std::string winIni = store + WindowsDir().substr(3) + "\\win.ini";
+    SetExePath(NULL);
+    MakeFile(winIni, "[DVQ]\r\nExePath=" + std::string(SeedClientExe) + "\r\n[Other]\r\nKey=kept\r\n");
+    MakeFile(store + "Program Files\\Solvarine\\Data\\USERS.DAT");
+    MakeFile(store + "Program Files\\Solvarine2\\keep.dat");
+    std::vector<TBox> boxes = RunUninstallHere({"Yes", "Yes", "OK"});
+    ASSERT_EQ(boxes.size(), 3u) << DescribeBoxes(boxes);
+    EXPECT_NE(boxes[0].text.find(SeedClientExe), std::string::npos) << boxes[0].text;
+    EXPECT_EQ(boxes[2].text, Removed);
+    for (const TInventoryItem &item : Inventory())
+        EXPECT_EQ(item.present, !item.client) << FormatInventory({item});
+    EXPECT_FALSE(DirExists(store + "Program Files\\Solvarine"));
+    EXPECT_TRUE(FileExists(store + "Program Files\\Solvarine2\\keep.dat"));
+    char value[64] = "";
+    GetPrivateProfileStringA("DVQ", "ExePath", "", value, sizeof value, winIni.c_str());
+    EXPECT_STREQ(value, "");
+    GetPrivateProfileStringA("Other", "Key", "", value, sizeof value, winIni.c_str());
+    EXPECT_STREQ(value, "kept");
+    DeleteTree(store);
+}
+
+// A user whose Desktop lies in the VirtualStore copy of the installation
+// directory: the copy is refused as the directory itself would be, and nothing
+// is removed.
+bool UserWithDesktopInTheCopy(TRunUser *user)
+{
+    OtherUser(user);
+    Copy(Other + "AppData\\Local\\VirtualStore\\Program Files\\Solvarine\\Desktop", user->Desktop);
+    return true;
+}
+
+TEST_F(UsersTest, ACopyHoldingAUsersFolderIsRefused)
+{
+    MakeFile(Other + "AppData\\Local\\VirtualStore\\Program Files\\Solvarine\\Desktop\\mine.txt");
+    std::vector<std::string> before = FullInventory();
+    SecondRunUserForTests = UserWithDesktopInTheCopy;
+    std::vector<TBox> boxes = RunUninstallHere({"OK"});
+    ASSERT_EQ(boxes.size(), 1u) << DescribeBoxes(boxes);
+    EXPECT_EQ(boxes[0].text.rfind("Solvarine was found in the directory ", 0), 0u) << boxes[0].text;
+    EXPECT_EQ(DiffInventories(before, FullInventory()), "");
+    EXPECT_TRUE(FileExists(Other + "AppData\\Local\\VirtualStore\\Program Files\\Solvarine\\Desktop\\mine.txt"));
+}
+
 // The shell's owner found by its window: the account the process runs as is no
 // second user, and without a shell the running account alone is handled. (Wine
 // has one account and, without a desktop shell, no shell window: this program's
