@@ -1,9 +1,11 @@
 // Removal of a generated installation of about 10,000 files in about 1,000
 // directories, 6 levels deep, under C:\dvqbench\: RemoveDirectoryTree next to a
 // loop that deletes the known list of files and directories without listing
-// anything (the floor), and the same passes as RemoveDirectoryTree with their time
-// taken apart (listings, deletions, removals of directories not yet empty). Prints
-// seconds and ratios.
+// anything (the floor), and next to NSIS's "RMDir /r" (a silent installer that
+// tools/bench.sh builds with makensis as nsis-rmdir.exe beside this program, for
+// C:\dvqbench\nsis\Solvarine). Each method's time on an empty top directory (for
+// NSIS, mostly the start of its process) is taken off its time on the tree.
+// Prints seconds and ratios.
 #include "removal/removal.h"
 #include "client/clientpath.h"
 #include <windows.h>
@@ -41,13 +43,19 @@ void Fill(TTree &tree, const std::string &dir, int level)
             Fill(tree, dir + "dir" + std::to_string(i) + "\\", level + 1);
 }
 
-TTree Generate(const std::string &name)
+// The tree, or with level -1 its top alone, empty.
+TTree Generate(const std::string &name, int level)
 {
     TTree tree;
     CreateDirectoryA("C:\\dvqbench", NULL);
     CreateDirectoryA(("C:\\dvqbench\\" + name).c_str(), NULL);
     tree.top = "C:\\dvqbench\\" + name + "\\Solvarine\\";
-    Fill(tree, tree.top, 0);
+    if (level < 0) {
+        CreateDirectoryA(tree.top.c_str(), NULL);
+        tree.dirs.push_back(tree.top);
+    } else {
+        Fill(tree, tree.top, level);
+    }
     return tree;
 }
 
@@ -87,59 +95,28 @@ double TimeKnownList(const TTree &tree)
     return Now() - start;
 }
 
-// Where the removal's time goes: the same passes as RemoveDirectoryTree, with the
-// time inside each call of RemoveTreeEntry added to one of four kinds; the rest of
-// a pass is the walker's own time, its listings.
-enum { FileDeleted, DirRemoved, DirNotRemoved, DotEntry, Kinds };
-double KindSeconds[Kinds];
-long KindCount[Kinds];
-double CheckSeconds;  // the bench's own look at each directory, not the removal's
-
-int TimedEntry(const char *directory, WIN32_FIND_DATAA *entry, void *userData)
+std::string ProgramDir()
 {
-    double begin = Now();
-    RemoveTreeEntry(directory, entry, userData);
-    double seconds = Now() - begin;
-    int kind = FileDeleted;
-    begin = Now();
-    if (entry->cFileName[0] == '.')
-        kind = DotEntry;
-    else if (entry->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        kind = GetFileAttributesA((std::string(directory) + entry->cFileName).c_str()) == INVALID_FILE_ATTRIBUTES
-                   ? DirRemoved
-                   : DirNotRemoved;
-    CheckSeconds += Now() - begin;
-    KindSeconds[kind] += seconds;
-    KindCount[kind]++;
-    return 1;
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, sizeof path);
+    std::string dir = path;
+    return dir.substr(0, dir.rfind('\\') + 1);
 }
 
-double TimePasses(const TTree &tree)
+// The NSIS installer that removes C:\dvqbench\nsis\Solvarine, started and waited for.
+double TimeNsis(const TTree &)
 {
-    std::string program = "findfile", start = tree.top, pattern = "*.*";
-    char *arguments[3] = {&program[0], &start[0], &pattern[0]};
-    for (int k = 0; k < Kinds; k++)
-        KindSeconds[k] = 0, KindCount[k] = 0;
-    CheckSeconds = 0;
-    TFindFileResultBlock result = {0, 0, 0};
-    long listed = 0;
-    int passes = 0;
-    double begin = Now();
-    do {
-        FindFile(3, arguments, &result, TimedEntry, NULL);
-        listed += result.DirCount;
-        passes++;
-    } while (passes < 12 && result.MatchCount > 2);
-    RemoveDirectoryA(tree.top.c_str());
-    double seconds = Now() - begin - CheckSeconds;
-    double inCallbacks = 0;
-    for (int k = 0; k < Kinds; k++)
-        inCallbacks += KindSeconds[k];
-    printf("         %d passes: walker %.3f s (%ld directories listed, twice each); files %.3f s (%ld);\n"
-           "         directories removed %.3f s (%ld), not yet empty %.3f s (%ld); . and .. %.3f s (%ld)\n",
-           passes, seconds - inCallbacks, listed, KindSeconds[FileDeleted], KindCount[FileDeleted],
-           KindSeconds[DirRemoved], KindCount[DirRemoved], KindSeconds[DirNotRemoved], KindCount[DirNotRemoved],
-           KindSeconds[DotEntry], KindCount[DotEntry]);
+    std::string line = "\"" + ProgramDir() + "nsis-rmdir.exe\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    double start = Now();
+    if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return -1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    double seconds = Now() - start;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
     return seconds;
 }
 
@@ -149,29 +126,47 @@ int main()
 {
     InstallPathSize = WindowsPathSize = 1020;
     const int Methods = 3;
-    const char *names[Methods] = {"RemoveDirectoryTree", "known list (floor)", "passes, timed apart"};
-    double (*const methods[Methods])(const TTree &) = {TimeRemoveDirectoryTree, TimeKnownList, TimePasses};
+    const char *names[Methods] = {"RemoveDirectoryTree", "known list (floor)", "NSIS RMDir /r"};
+    const char *trees[Methods] = {"tree0", "tree1", "nsis"};
+    double (*const methods[Methods])(const TTree &) = {TimeRemoveDirectoryTree, TimeKnownList, TimeNsis};
+    bool haveNsis = GetFileAttributesA((ProgramDir() + "nsis-rmdir.exe").c_str()) != INVALID_FILE_ATTRIBUTES;
+    int methodCount = haveNsis ? Methods : Methods - 1;
     double best[Methods] = {1e30, 1e30, 1e30};
+    double bestEmpty[Methods] = {1e30, 1e30, 1e30};
     size_t files = 0, dirs = 0;
     for (int round = 1; round <= Rounds; round++) {
-        for (int m = 0; m < Methods; m++) {
-            TTree tree = Generate("tree" + std::to_string(m));
-            files = tree.files.size();
-            dirs = tree.dirs.size();
-            double seconds = methods[m](tree);
-            size_t left = Left(tree);
-            printf("round %d  %-22s %8.3f s%s\n", round, names[m], seconds,
-                   left == 0 ? "" : ("  (" + std::to_string(left) + " entries left)").c_str());
-            if (seconds < best[m])
-                best[m] = seconds;
+        for (int m = 0; m < methodCount; m++) {
+            for (bool empty : {true, false}) {
+                TTree tree = empty ? Generate(trees[m], -1) : Generate(trees[m], 0);
+                if (!empty) {
+                    files = tree.files.size();
+                    dirs = tree.dirs.size();
+                }
+                double seconds = methods[m](tree);
+                size_t left = Left(tree);
+                if (empty) {
+                    bestEmpty[m] = seconds < bestEmpty[m] ? seconds : bestEmpty[m];
+                    continue;
+                }
+                printf("round %d  %-22s %8.3f s%s\n", round, names[m], seconds,
+                       left == 0 ? "" : ("  (" + std::to_string(left) + " entries left)").c_str());
+                best[m] = seconds < best[m] ? seconds : best[m];
+            }
         }
     }
     printf("\n%zu files in %zu directories (the top included), %d levels below the top\n", files, dirs, Levels);
-    printf("best of %d rounds:\n", Rounds);
-    for (int m = 0; m < Methods; m++)
-        printf("  %-22s %8.3f s   %6.2f x floor\n", names[m], best[m], best[m] / best[1]);
-    // The row for the summary table of tools/bench.sh: what, method, seconds, against what, ratio.
-    printf("row|remove %zu files, %zu dirs|%s|%.3f|%s|%.2f\n", files, dirs, names[0], best[0], names[1],
-           best[0] / best[1]);
+    printf("best of %d rounds, less the best on an empty top:\n", Rounds);
+    double net[Methods];
+    for (int m = 0; m < methodCount; m++)
+        net[m] = best[m] - bestEmpty[m];
+    for (int m = 0; m < methodCount; m++) {
+        printf("  %-22s %8.3f s (empty top %.3f s)  %6.2f x floor\n", names[m], net[m], bestEmpty[m], net[m] / net[1]);
+    }
+    if (!haveNsis)
+        printf("  (no nsis-rmdir.exe beside this program: tools/bench.sh builds it with makensis)\n");
+    // The rows for the summary table of tools/bench.sh: what, method, seconds, against what, ratio.
+    for (int m = 1; m < methodCount; m++)
+        printf("row|remove %zu files, %zu dirs|%s|%.3f|%s|%.2f\n", files, dirs, names[0], net[0], names[m],
+               net[0] / net[m]);
     return 0;
 }

@@ -4,75 +4,95 @@
 
 TRemovalRecord RemovalRecord;
 
+static void ClearRecord()
+{
+    memset(&RemovalRecord, 0, sizeof RemovalRecord);
+    RemovalRecord.PluginFile.Directory = RemovalRecord.ScreenSaverFile.Directory = INVALID_HANDLE_VALUE;
+}
+
 void OpenRemovalRecord()
 {
     CloseRemovalRecord();
     RemovalRecord.Open = true;
 }
 
-// The slot of a single target of kind, or null for the shortcut list.
-static char **SingleSlot(TRemovalTarget kind)
+static void ReleaseFile(TRecordedFile *file)
 {
-    switch (kind) {
-    case TargetPluginFile:
-        return &RemovalRecord.PluginFile;
-    case TargetScreenSaverFile:
-        return &RemovalRecord.ScreenSaverFile;
-    case TargetProgramGroup:
-        return &RemovalRecord.ProgramGroup;
-    case TargetInstallDirectory:
-        return &RemovalRecord.InstallDirectory;
-    default:
-        return NULL;
-    }
+    FreeScratch(file->Name);
+    if (file->Directory != INVALID_HANDLE_VALUE)
+        CloseHandle(file->Directory);
 }
 
-bool RecordRemovalTarget(TRemovalTarget kind, const char *path)
+bool RecordFileTarget(TRemovalTarget kind, HANDLE directory, const WCHAR *name, DWORD chars)
 {
     if (!RemovalRecord.Open)
         return false;
-    char **slot = SingleSlot(kind);
-    if (slot != NULL && *slot != NULL && strcmp(*slot, path) == 0)
-        return true;
-    if (slot == NULL && IsRecordedShortcut(path))
-        return true;
-    if (slot == NULL && RemovalRecord.ShortcutCount >= MaxRecordedShortcuts) {
+    TRecordedFile *file = kind == TargetPluginFile        ? &RemovalRecord.PluginFile
+                          : kind == TargetScreenSaverFile ? &RemovalRecord.ScreenSaverFile
+                          : kind == TargetShortcut && RemovalRecord.ShortcutCount < MaxRecordedShortcuts
+                              ? &RemovalRecord.Shortcuts[RemovalRecord.ShortcutCount]
+                              : NULL;
+    if (kind == TargetShortcut && IsRecordedShortcut(name, chars))
+        return false;
+    WCHAR *nameCopy = file != NULL ? (WCHAR *)AllocScratch((chars + 1) * sizeof(WCHAR)) : NULL;
+    if (nameCopy == NULL) {
         RemovalRecord.Incomplete = true;
         return false;
     }
-    size_t size = strlen(path) + 1;
-    char *copy = (char *)AllocScratch((DWORD)size);
-    if (copy == NULL) {
-        RemovalRecord.Incomplete = true;
-        return false;
-    }
-    memcpy(copy, path, size);
-    if (slot == NULL) {
-        RemovalRecord.Shortcuts[RemovalRecord.ShortcutCount++] = copy;
-    } else {
-        // A step that runs once records one target of its kind; a second one
+    memcpy(nameCopy, name, chars * sizeof(WCHAR));
+    nameCopy[chars] = 0;
+    if (kind == TargetShortcut) {
+        RemovalRecord.ShortcutCount++;
+    } else if (file->Directory != INVALID_HANDLE_VALUE) {
+        // A step that runs once records one file of its kind; a second one
         // replaces the first only in a run that calls the step twice.
-        FreeScratch(*slot);
-        *slot = copy;
+        ReleaseFile(file);
     }
+    file->Directory = directory;
+    file->Name = nameCopy;
+    file->Chars = chars;
     return true;
 }
 
-bool IsRecordedShortcut(const char *path)
+bool RecordTreeTarget(TRemovalTarget kind, HANDLE top, bool closeToOthers)
 {
-    for (int i = 0; i < RemovalRecord.ShortcutCount; i++)
-        if (strcmp(RemovalRecord.Shortcuts[i], path) == 0)
+    if (!RemovalRecord.Open || (kind != TargetProgramGroup && kind != TargetInstallDirectory))
+        return false;
+    if (RemovalRecord.TreeCount == MaxRecordedTrees) {
+        RemovalRecord.Incomplete = true;
+        return false;
+    }
+    TRecordedTree *tree = &RemovalRecord.Trees[RemovalRecord.TreeCount++];
+    tree->Top = top;
+    tree->CloseToOthers = closeToOthers;
+    return true;
+}
+
+void RecordUnreachedTarget()
+{
+    if (RemovalRecord.Open)
+        RemovalRecord.Incomplete = true;
+}
+
+bool IsRecordedShortcut(const WCHAR *name, DWORD chars)
+{
+    for (int i = 0; i < RemovalRecord.ShortcutCount; i++) {
+        const TRecordedFile *file = &RemovalRecord.Shortcuts[i];
+        if (file->Chars == chars && memcmp(file->Name, name, chars * sizeof(WCHAR)) == 0)
             return true;
+    }
     return false;
 }
 
 void CloseRemovalRecord()
 {
-    FreeScratch(RemovalRecord.PluginFile);
-    FreeScratch(RemovalRecord.ScreenSaverFile);
-    FreeScratch(RemovalRecord.ProgramGroup);
-    FreeScratch(RemovalRecord.InstallDirectory);
-    for (int i = 0; i < RemovalRecord.ShortcutCount; i++)
-        FreeScratch(RemovalRecord.Shortcuts[i]);
-    memset(&RemovalRecord, 0, sizeof RemovalRecord);
+    if (RemovalRecord.Open) {
+        ReleaseFile(&RemovalRecord.PluginFile);
+        ReleaseFile(&RemovalRecord.ScreenSaverFile);
+        for (int i = 0; i < RemovalRecord.ShortcutCount; i++)
+            ReleaseFile(&RemovalRecord.Shortcuts[i]);
+        for (int i = 0; i < RemovalRecord.TreeCount; i++)
+            CloseHandle(RemovalRecord.Trees[i].Top);
+    }
+    ClearRecord();
 }

@@ -38,3 +38,12 @@ bool GetShellFolderPathW(IMalloc *shellMalloc, int csidl, WCHAR *path, size_t si
     memcpy(path, found, (length + 1) * sizeof(WCHAR));
     return true;
 }
+
+bool IsExactAnsiForm(const WCHAR *wide, char *path, size_t size)
+{
+    BOOL usedDefault = FALSE;
+    bool utf8 = GetACP() == CP_UTF8;  // no default character and no best fit there
+    int length = WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, wide, -1, path,
+                                     (int)size, NULL, utf8 ? NULL : &usedDefault);
+    return length > 1 && !usedDefault;
+}

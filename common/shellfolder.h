@@ -11,3 +11,8 @@ bool GetShellFolderPath(IMalloc *shellMalloc, int csidl, char *path, size_t size
 
 // The same in wide characters, into path (size characters).
 bool GetShellFolderPathW(IMalloc *shellMalloc, int csidl, WCHAR *path, size_t size);
+
+// The ANSI form of the wide folder path into path (size bytes) when it names the
+// folder exactly: no character of it is replaced ("?") or changed by best fit
+// (an "L" for an "Ł"). False when it does not, or does not fit.
+bool IsExactAnsiForm(const WCHAR *wide, char *path, size_t size);

@@ -47,21 +47,33 @@ bool IsLetter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// Pushes the elements of the PATH value in order; an empty element is skipped, and
-// an element that does not end with a backslash gets one. Pushes refused by a full
-// stack are dropped. False when an element, with its backslash, does not fit a
-// slot: the walk could not search it.
-bool PushPathElements(const char *value, char *block, int *count)
+// True when text ends with a backslash (a whole character, not the second byte
+// of a double-byte one), a slash or a colon.
+bool EndsWithSeparator(const char *text)
+{
+    char last = '\0';
+    for (const char *p = text; *p != '\0'; p++) {
+        bool lead = IsDBCSLeadByte((BYTE)*p) && p[1] != '\0';
+        last = lead ? '\0' : *p;
+        if (lead)
+            p++;
+    }
+    return last == '\\' || last == '/' || last == ':';
+}
+
+// Pushes the elements of the PATH value in order; an empty element is skipped, an
+// element that does not end with a backslash gets one, and one too long for a
+// slot is dropped, as pushes refused by a full stack are: the walk cannot search
+// them.
+void PushPathElements(const char *value, char *block, int *count)
 {
     char element[DirSlotSize];
     const char *p = value;
     while (*p != '\0') {
         int used = 0;
         bool fits = true;
-        bool endsWithBackslash = false;
         while (*p != '\0' && *p != ';') {
             int width = IsDBCSLeadByte((BYTE)*p) && p[1] != '\0' ? 2 : 1;
-            endsWithBackslash = width == 1 && *p == '\\';
             for (int i = 0; i < width; i++, p++) {
                 if (used < DirSlotSize - 1)
                     element[used++] = *p;
@@ -74,13 +86,10 @@ bool PushPathElements(const char *value, char *block, int *count)
         element[used] = '\0';
         if (used == 0)
             continue;
-        if (!endsWithBackslash && !AppendText(element, DirSlotSize, &used, "\\"))
-            fits = false;
-        if (!fits)
-            return false;
-        PushDir(element, block, count);
+        bool endsWithBackslash = EndsWithSeparator(element) && element[used - 1] == '\\';
+        if (fits && (endsWithBackslash || AppendText(element, DirSlotSize, &used, "\\")))
+            PushDir(element, block, count);
     }
-    return true;
 }
 
 // Pushes the roots of the drives high down to low, so that low is searched first;
@@ -97,8 +106,7 @@ void PushDriveRoots(char low, char high, char *block, int *count)
 // Reads the option words that start at argv[1] into options and returns the index
 // of the first argument after them. With a block, the directories of "P" and "R"
 // are pushed in the order in which the options stand (pathValue holds the value
-// of PATH, or null when it is not set); 0 is then returned when a PATH element
-// cannot be pushed because it is too long. Without a block only the flags are read.
+// of PATH, or null when it is not set). Without a block only the flags are read.
 int ReadOptions(int argc, char *argv[], TWalkOptions *options, char *block, int *count, const char *pathValue)
 {
     int k = 1;
@@ -115,8 +123,8 @@ int ReadOptions(int argc, char *argv[], TWalkOptions *options, char *block, int 
                 options->NoDescent = true;
             } else if (c == 'P' || c == 'p') {
                 options->UsesPath = options->NoDescent = options->DirsGiven = true;
-                if (block != NULL && pathValue != NULL && !PushPathElements(pathValue, block, count))
-                    return 0;
+                if (block != NULL && pathValue != NULL)
+                    PushPathElements(pathValue, block, count);
             } else if (c == 'R' || c == 'r') {
                 // The two letters that follow, as far as the word goes.
                 options->DirsGiven = true;
@@ -221,11 +229,16 @@ int WalkArguments(int argc, char *argv[], char *block, DWORD pathSize, TFindFile
     TWalkOptions options = {false, false, false, false};
     int count = 0;
     int first = ReadOptions(argc, argv, &options, block, &count, pathValue);
-    if (first == 0)
-        return 0;
     int firstPattern = first;
     if (!options.DirsGiven) {
-        if (first < argc && argv[first] != NULL && PushDir(argv[first], block, &count) != 0)
+        // A start directory without its backslash is the directory it names: as
+        // it stands, its search would match the names of its siblings.
+        char start[DirSlotSize];
+        int used = 0;
+        if (first < argc && argv[first] != NULL &&
+            (!AppendText(start, DirSlotSize, &used, argv[first]) ||
+             (used > 0 && !EndsWithSeparator(start) && !AppendText(start, DirSlotSize, &used, "\\")) ||
+             PushDir(start, block, &count) != 0))
             return 0;
         firstPattern = first + 1;
     }

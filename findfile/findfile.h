@@ -23,12 +23,19 @@
 // still reported, when that will not do either. At most 200 directories wait at
 // once.
 //
+// A start directory given without its trailing backslash is taken as the
+// directory it names (not as a prefix of its siblings' names); a PATH element too
+// long to search is dropped like those beyond the 200 slots.
+//
 // Returns 1 when the walk completed or was stopped (by the callback returning 0 or
-// by -1); the whole tree has then been reported. Returns 0 when it failed: no
-// memory, more than 200 directories waiting, or a directory to search whose path,
-// with a pattern or "*.*" after it, does not fit MAX_PATH. The result record is
-// written only when it returns 1. The function uses no C run-time library, so a
-// program may call it in a module whose start-up code never ran.
+// by -1). Every directory searched was then searched with every pattern; a
+// directory that was not entered (a name beginning with ".", a link, one that no
+// name reaches) is reported as an entry of its parent where a pattern matches it,
+// and nothing inside it is. Returns 0 when it failed: no memory, more than 200
+// directories waiting, or a directory to search whose path, with a pattern or
+// "*.*" after it, does not fit MAX_PATH. The result record is written only when
+// it returns 1. The function uses no C run-time library, so a program may call it
+// in a module whose start-up code never ran.
 #pragma once
 #include <windows.h>
 

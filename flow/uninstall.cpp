@@ -1,6 +1,7 @@
 #include "flow/uninstall.h"
 #include "client/clientpath.h"
 #include "client/removalrecord.h"
+#include "client/runuser.h"
 #include "flow/protected.h"
 #include "common/paths.h"
 #include "common/scratch.h"
@@ -62,13 +63,26 @@ void RunRemoval(const char *drive, const char *directory)
     OpenRemovalRecord();
     RemoveBrowserPlugin();
     RemoveScreenSaver();
+    for (int i = 1; i < RunUsers.Count; i++)
+        RemoveScreenSaverSettingOf(&RunUsers.Users[i]);
     DeleteClientProfileKey();
+    for (int i = 0; i < RunUsers.Count; i++)
+        DeleteVirtualProfileKeyOf(&RunUsers.Users[i]);
     RemoveRegistration();
-    RemoveDesktopShortcuts();
-    RemoveProgramGroup();
+    for (int i = 0; i < RunUsers.Count; i++) {
+        if (i > 0)
+            RemoveUserRegistration(RunUsers.Users[i].Registry);
+        RemoveVirtualRegistration(RunUsers.Users[i].Registry);
+    }
+    for (int i = 0; i < RunUsers.Count; i++)
+        RemoveDesktopShortcutsOf(&RunUsers.Users[i]);
+    for (int i = 0; i < RunUsers.Count; i++)
+        RemoveProgramGroupOf(&RunUsers.Users[i]);
     RemoveInstallDirectory();
     TLeftovers leftovers = RemoveLeftovers();
     CloseRemovalRecord();
+    // What was deleted through the handles is gone once the last of them closes.
+    ReleaseApprovedDirectory();
     if (leftovers == NothingLeft)
         ShowMessage(IDS_REMOVED, MB_OK);
     else if (leftovers == LeftForRestart)
@@ -91,7 +105,7 @@ static void ConfirmAndRemove()
         return;
     }
     SplitPath(ClientPath, drive, sizeof drive, directory, InstallPathSize, NULL, 0, NULL, 0);
-    if (IsProtectedDirectory(ClientPath))
+    if (CheckInstallDirectory(ClientPath, &ApprovedDirectory))
         ShowMessage(IDS_PROTECTED_DIRECTORY, MB_OK, drive, directory);
     else if (ShowMessage(IDS_CONFIRM, MB_YESNO | MB_ICONQUESTION, ClientPath) == IDYES &&
              ShowMessage(IDS_CONFIRM_DIRECTORY, MB_YESNO | MB_ICONSTOP, drive, directory) == IDYES)
@@ -113,6 +127,7 @@ int RunUninstall(HINSTANCE instance)
     }
 
     HRESULT com = CoInitialize(NULL);
+    OpenRunUsers(&RunUsers);
     if (InitPathBuffers() && ReadClientPath(ClientPath, InstallPathSize))
         ConfirmAndRemove();
     else
@@ -120,5 +135,6 @@ int RunUninstall(HINSTANCE instance)
     if (SUCCEEDED(com))
         CoUninitialize();
     FreePathBuffers();
+    CloseRunUsers(&RunUsers);
     return 0;
 }

@@ -53,8 +53,7 @@ void RemoveBrowserPlugin()
         if (haveSource && IsAbsolutePath(pluginPath) &&
             SplitPath(pluginPath, drive, size, directory, size, NULL, 0, NULL, 0) &&
             JoinPath(pluginPath, size, drive, directory, "Plugins\\", "NPDVQ32.DLL")) {
-            RecordRemovalTarget(TargetPluginFile, pluginPath);
-            ForceDeleteFile(pluginPath);
+            ForceDeleteRecordedFile(TargetPluginFile, pluginPath);
         }
         if (key != NULL)
             RegCloseKey(key);

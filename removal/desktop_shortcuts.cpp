@@ -1,14 +1,17 @@
 #include "removal/removal.h"
+#include "removal/restart.h"
 #include "common/entryname.h"
 #include "common/paths.h"
 #include "common/scratch.h"
 #include "common/shellfolder.h"
 #include "client/clientpath.h"
 #include "client/removalrecord.h"
+#include "client/runuser.h"
 #include <windows.h>
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 // At most this many passes over the desktop, each deleting at most one shortcut.
 static const int MaxShortcutPasses = 20;
@@ -24,6 +27,25 @@ static bool HoldsWholeString(const char *buffer, DWORD size)
     return end != NULL && (DWORD)((const char *)end - buffer) < size - 1;
 }
 
+// A shell-link object asking for linkInterface (IShellLinkA or IShellLinkW)
+// into *shellLink, with its file interface into *persistFile, the shortcut file at
+// linkPath loaded into it when linkPath is not null. What was not obtained is null.
+static HRESULT LoadShellLink(REFIID linkInterface, const WCHAR *linkPath, void **shellLink, IPersistFile **persistFile)
+{
+    *persistFile = NULL;
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, linkInterface, shellLink);
+    if (FAILED(result)) {
+        *shellLink = NULL;
+        return result;
+    }
+    result = ((IUnknown *)*shellLink)->QueryInterface(IID_IPersistFile, (void **)persistFile);
+    if (FAILED(result))
+        *persistFile = NULL;
+    else if (linkPath != NULL)
+        result = (*persistFile)->Load(linkPath, STGM_READ);
+    return result;
+}
+
 HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath)
 {
     DWORD size = (DWORD)WindowsPathSize;
@@ -36,20 +58,11 @@ HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath
     HRESULT result = E_OUTOFMEMORY;
     if (wideLinkPath != NULL && path != NULL && description != NULL) {
         WIN32_FIND_DATAA findData;
-        result = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                  (void **)&shellLink);
-        if (FAILED(result))
-            shellLink = NULL;
-        if (SUCCEEDED(result)) {
-            result = shellLink->QueryInterface(IID_IPersistFile, (void **)&persistFile);
-            if (FAILED(result))
-                persistFile = NULL;
-        }
         // A link path longer than the wide buffer would be loaded cut: refused.
-        if (SUCCEEDED(result) && MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wideLinkPath, (int)size) == 0)
+        bool converted = MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wideLinkPath, (int)size) != 0;
+        result = LoadShellLink(IID_IShellLinkA, converted ? wideLinkPath : NULL, (void **)&shellLink, &persistFile);
+        if (SUCCEEDED(result) && !converted)
             result = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-        if (SUCCEEDED(result))
-            result = persistFile->Load(wideLinkPath, STGM_READ);
         // No user interface; a target that has moved is searched for.
         if (SUCCEEDED(result))
             result = shellLink->Resolve(ownerWindow, SLR_NO_UI | SLR_ANY_MATCH);
@@ -81,6 +94,87 @@ HRESULT ResolveShortcut(HWND ownerWindow, const char *linkPath, char *targetPath
     if (shellLink != NULL)
         shellLink->Release();
     return result;
+}
+
+HRESULT ResolveShortcutW(const WCHAR *linkPath, WCHAR *target, DWORD chars)
+{
+    target[0] = 0;
+    IShellLinkW *shellLink = NULL;
+    IPersistFile *persistFile = NULL;
+    HRESULT result = LoadShellLink(IID_IShellLinkW, linkPath, (void **)&shellLink, &persistFile);
+    if (SUCCEEDED(result))
+        result = shellLink->Resolve(NULL, SLR_NO_UI | SLR_ANY_MATCH);
+    if (SUCCEEDED(result))
+        result = shellLink->GetPath(target, (int)chars, NULL, 0);
+    // A path that fills the buffer may have been cut.
+    if (FAILED(result) || wcslen(target) + 1 >= chars)
+        target[0] = 0;
+    if (persistFile != NULL)
+        persistFile->Release();
+    if (shellLink != NULL)
+        shellLink->Release();
+    return target[0] != 0 ? result : FAILED(result) ? result : E_FAIL;
+}
+
+bool IsClientTargetW(const WCHAR *target)
+{
+    const WCHAR *name = wcsrchr(target, L'\\');
+    name = name != NULL ? name + 1 : target;
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name, -1, L"DVQ32.EXE", -1) == CSTR_EQUAL;
+}
+
+// True for a listed entry that a "*.lnk" listing would show: a file whose name
+// ends with ".lnk", in any case.
+static bool IsShortcutEntry(const FILE_ID_BOTH_DIR_INFO *entry)
+{
+    DWORD chars = entry->FileNameLength / sizeof(WCHAR);
+    return !(entry->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) && chars > 4 &&
+           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, entry->FileName + chars - 4, 4, L".lnk", 4) ==
+               CSTR_EQUAL;
+}
+
+void RemoveClientShortcutsIn(HANDLE directory, const WCHAR *desktop, TRestartPlan *plan, TTally *tally)
+{
+    const DWORD chars = 32768;
+    WCHAR *path = (WCHAR *)AllocScratch(chars * sizeof(WCHAR));
+    WCHAR *target = path != NULL ? (WCHAR *)AllocScratch(MAX_PATH * sizeof(WCHAR)) : NULL;
+    TListing listing;
+    size_t base = wcslen(desktop);
+    if (target == NULL || base + 2 >= chars || !OpenListing(directory, &listing)) {
+        tally->Left = true;
+        FreeScratch(target);
+        FreeScratch(path);
+        return;
+    }
+    memcpy(path, desktop, base * sizeof(WCHAR));
+    path[base++] = L'\\';
+    for (const FILE_ID_BOTH_DIR_INFO *entry = NextListed(&listing); entry != NULL; entry = NextListed(&listing)) {
+        DWORD nameChars = entry->FileNameLength / sizeof(WCHAR);
+        if (!IsShortcutEntry(entry) || base + nameChars >= chars ||
+            (plan != NULL && IsRecordedShortcut(entry->FileName, nameChars)))
+            continue;
+        memcpy(path + base, entry->FileName, nameChars * sizeof(WCHAR));
+        path[base + nameChars] = 0;
+        ResolveShortcutW(path, target, MAX_PATH);
+        if (!IsClientTargetW(target))
+            continue;
+        TListedName listed = {entry->FileName, nameChars, entry->FileAttributes, (ULONGLONG)entry->FileId.QuadPart};
+        TTally stayed = {false, false};
+        HANDLE kept = INVALID_HANDLE_VALUE;
+        if (!DeleteListedEntry(plan, directory, &listed, &stayed) && plan == NULL && stayed.Left &&
+            (!DuplicateHandle(GetCurrentProcess(), directory, GetCurrentProcess(), &kept, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS) ||
+             !RecordFileTarget(TargetShortcut, kept, entry->FileName, nameChars))) {
+            RecordUnreachedTarget();
+            if (kept != INVALID_HANDLE_VALUE)
+                CloseHandle(kept);
+        }
+        tally->Scheduled = tally->Scheduled || stayed.Scheduled;
+        tally->Left = tally->Left || stayed.Left;
+    }
+    CloseListing(&listing);
+    FreeScratch(target);
+    FreeScratch(path);
 }
 
 bool IsClientTarget(const char *targetPath)
@@ -211,7 +305,7 @@ static bool FindClientShortcut(const char *desktop, const char *pattern, char *s
     return found[0] != '\0';
 }
 
-void RemoveDesktopShortcuts()
+void RemoveDesktopShortcutsOf(const TRunUser *user)
 {
     DWORD size = (DWORD)WindowsPathSize;
     char *desktop = (char *)AllocScratch(size);
@@ -219,18 +313,29 @@ void RemoveDesktopShortcuts()
     char *pattern = (char *)AllocScratch(size);
     char *shortcut = (char *)AllocScratch(size);
     char *target = (char *)AllocScratch(size);
-    IMalloc *shellMalloc = NULL;
-    if (desktop != NULL && found != NULL && pattern != NULL && shortcut != NULL && target != NULL &&
-        SHGetMalloc(&shellMalloc) == S_OK && GetShellFolderPath(shellMalloc, CSIDL_DESKTOP, desktop, size) &&
-        JoinPath(pattern, size, desktop, "\\*.lnk")) {
+    const WCHAR *wide = user->Desktop;
+    char ansi[2 * MAX_PATH];
+    bool ready = desktop != NULL && found != NULL && pattern != NULL && shortcut != NULL && target != NULL &&
+                 wide[0] != 0;
+    if (ready && !IsExactAnsiForm(wide, ansi, sizeof ansi)) {
+        // A desktop that the ANSI code page cannot name is reached in wide
+        // characters alone: listed through its handle, every shortcut of the
+        // client's in one listing.
+        HANDLE directory = INVALID_HANDLE_VALUE;
+        TTally tally = {false, false};
+        if (OpenPath(wide, FILE_LIST_DIRECTORY | FILE_TRAVERSE, ShareAll, FILE_DIRECTORY_FILE, false, &directory) ==
+            StatusSuccess)
+            RemoveClientShortcutsIn(directory, wide, NULL, &tally);
+        if (directory != INVALID_HANDLE_VALUE)
+            CloseHandle(directory);
+    } else if (ready && JoinPath(desktop, size, ansi, NULL) && JoinPath(pattern, size, desktop, "\\*.lnk")) {
         TKnownShortcuts known;
         known.Count = 0;
         known.NamesUsed = 0;
         for (int pass = 0; pass < MaxShortcutPasses; pass++) {
             if (!FindClientShortcut(desktop, pattern, shortcut, target, found, size, &known))
                 break;
-            ForceDeleteFile(found);
-            RecordRemovalTarget(TargetShortcut, found);
+            ForceDeleteRecordedFile(TargetShortcut, found);
             if (AfterShortcutDeletion != NULL)  // tests only
                 AfterShortcutDeletion();
         }
@@ -240,6 +345,12 @@ void RemoveDesktopShortcuts()
     FreeScratch(pattern);
     FreeScratch(found);
     FreeScratch(desktop);
-    if (shellMalloc != NULL)
-        shellMalloc->Release();
+}
+
+void RemoveDesktopShortcuts()
+{
+    TRunUser user;
+    OpenRunningUser(&user);
+    RemoveDesktopShortcutsOf(&user);
+    CloseRunUser(&user);
 }

@@ -25,6 +25,7 @@ const char OtherExe[] = "C:\\dvqtest\\lnk\\Other\\NOTEPAD.EXE";
 // RemoveDesktopShortcuts takes five buffers; every resolution takes three more.
 const long OwnAllocations = 5;
 const long ResolveAllocations = 3;
+const long DeleteAllocations = 1;  // each shortcut deleted, or tried
 typedef std::vector<std::wstring> TNames;
 
 const std::string Desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\";
@@ -181,7 +182,7 @@ TEST_F(DesktopShortcutsTest, UndeletableShortcutRunsTwentyPasses)
     HANDLE held = CreateFileA((Desktop + "Solvarine.lnk").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               NULL, OPEN_EXISTING, 0, NULL);
     // Every pass finds it again.
-    EXPECT_EQ(RunCounted(), OwnAllocations + 20 * ResolveAllocations);
+    EXPECT_EQ(RunCounted(), OwnAllocations + 20 * (ResolveAllocations + DeleteAllocations));
     CloseHandle(held);
     EXPECT_EQ(Shortcuts(), TNames{L"Solvarine.lnk"});
 }
@@ -209,7 +210,7 @@ TEST_F(DesktopShortcutsTest, ShortcutRewrittenBetweenPassesIsResolvedAgain)
         MakeShortcut(L"c client.lnk", OtherExe);
     };
     // Passes: a, b, c (held); a again; b kept, c again, d; b and c kept, nothing.
-    EXPECT_EQ(RunCounted(), OwnAllocations + 6 * ResolveAllocations);
+    EXPECT_EQ(RunCounted(), OwnAllocations + 6 * ResolveAllocations + 3 * DeleteAllocations);
     EXPECT_EQ(Shortcuts(), (TNames{L"b other.lnk", L"c client.lnk"}));
 }
 
@@ -268,7 +269,8 @@ TEST_F(DesktopShortcutsTest, FailedAllocationsLeaveOnlyClientShortcutsDeleted)
             else  // the shortcut whose resolution failed may be left for that run
                 EXPECT_LE(left.size(), 2u) << failAt;
         });
-    EXPECT_EQ(count, OwnAllocations + 3 * ResolveAllocations);  // each shortcut resolved once
+    // Each shortcut resolved once, the client's two deleted.
+    EXPECT_EQ(count, OwnAllocations + 3 * ResolveAllocations + 2 * DeleteAllocations);
 }
 
 }  // namespace
@@ -316,6 +318,71 @@ TEST_F(DesktopShortcutsTest, ShortcutsAndGroupOnAShareGoAndTheirNeighboursStay)
     EXPECT_EQ(ListTree(share.folder), (std::vector<std::string>{"Desktop\\", "Desktop\\Other.lnk", "Programs\\",
                                                                 "Programs\\Solvarine2\\",
                                                                 "Programs\\Solvarine2\\Solvarine2.lnk"}));
+}
+
+// The Desktop and Programs folders in a folder whose name the ANSI code page
+// cannot hold exactly, for one test: the shell's ANSI calls would give a
+// look-alike name ("L" for "Ł") or question marks.
+struct TRedirectedWide {
+    std::wstring folder;
+    const char *key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    TSavedRegValue desktop{HKEY_CURRENT_USER, key, "Desktop"}, programs{HKEY_CURRENT_USER, key, "Programs"};
+
+    explicit TRedirectedWide(const std::wstring &name) : folder(L"C:\\dvqtest\\" + name + L"\\")
+    {
+        CreateDirectoryW(L"C:\\dvqtest", NULL);
+        CreateDirectoryW(folder.c_str(), NULL);
+        HKEY handle;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_SET_VALUE, &handle), ERROR_SUCCESS);
+        for (const wchar_t *name : {L"Desktop", L"Programs"}) {
+            std::wstring path = folder + name;
+            CreateDirectoryW(path.c_str(), NULL);
+            RegSetValueExW(handle, name, 0, REG_SZ, (const BYTE *)path.c_str(), (DWORD)(path.size() + 1) * 2);
+        }
+        RegCloseKey(handle);
+    }
+    ~TRedirectedWide() { RunUnix({"/bin/rm", "-rf", UnixPath("C:\\dvqtest") + "/" + Utf8(folder.substr(11))}); }
+    static std::string Utf8(const std::wstring &text)
+    {
+        char out[MAX_PATH * 3] = "";
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out, sizeof out, NULL, NULL);
+        return std::string(out).substr(0, strlen(out) - 1);  // without the trailing backslash
+    }
+    bool Exists(const std::wstring &relative) const
+    {
+        return GetFileAttributesW((folder + relative).c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+};
+
+TEST_F(DesktopShortcutsTest, ShortcutsAndGroupWhoseFolderTheCodePageCannotNameGo)
+{
+    const struct {
+        std::wstring name;
+        const char *ansi;  // what the ANSI code page makes of it
+    } folders[] = {{L"\x0141ukasz", "Lukasz"}, {L"\x0418\x0432\x0430\x043D", "????"}};
+    for (const auto &f : folders) {
+        char ansi[MAX_PATH] = "";
+        WideCharToMultiByte(CP_ACP, 0, f.name.c_str(), -1, ansi, sizeof ansi, NULL, NULL);
+        ASSERT_STREQ(ansi, f.ansi) << "the ANSI code page must change the name";
+        TRedirectedWide redirected(f.name);
+        for (const wchar_t *name : {L"Desktop\\Solvarine.lnk", L"Desktop\\Chat.lnk"})
+            MakeShortcut(redirected.folder + name, ClientExe);
+        MakeShortcut(redirected.folder + L"Desktop\\Other.lnk", OtherExe);
+        MakeShortcut(redirected.folder + L"Programs\\Solvarine\\Solvarine.lnk", ClientExe);
+        MakeShortcut(redirected.folder + L"Programs\\Solvarine2\\Solvarine2.lnk", OtherExe);
+        // A fresh un-installer, whose shell finds the redirected folders.
+        SetExePath(ClientExe);
+        TBoxScript script({"Yes", "Yes", "OK"});
+        EXPECT_EQ(RunWithBoxes(UninstallerCommand(), script), 0);
+        SetExePath(NULL);
+        ASSERT_EQ(script.seen.size(), 3u) << DescribeBoxes(script.seen);
+        EXPECT_EQ(script.seen[2].text, Removed) << f.ansi;
+        EXPECT_FALSE(redirected.Exists(L"Desktop\\Solvarine.lnk")) << f.ansi;
+        EXPECT_FALSE(redirected.Exists(L"Desktop\\Chat.lnk")) << f.ansi;
+        EXPECT_FALSE(redirected.Exists(L"Programs\\Solvarine")) << f.ansi;
+        EXPECT_TRUE(redirected.Exists(L"Desktop\\Other.lnk")) << f.ansi;
+        EXPECT_TRUE(redirected.Exists(L"Programs\\Solvarine2\\Solvarine2.lnk")) << f.ansi;
+    }
 }
 
 }  // namespace

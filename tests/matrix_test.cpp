@@ -3,6 +3,7 @@
 // and registry values that are missing, malformed or of the wrong type. After each
 // run nothing may be lost that is not the client's.
 #include "common/scratch.h"
+#include "removal/removal.h"
 #include "testtools/boxdriver.h"
 #include "testtools/seed.h"
 #include "tests/support/inprocess.h"
@@ -139,6 +140,7 @@ struct TBadInput {
     std::function<void()> apply;   // spoils the seeded machine
     std::string firstBox;          // the start of the first box's text
     std::vector<std::string> kept; // client items the run cannot remove; "*" for all
+    std::string lastBox = Removed; // without "*": the text of the last box
 };
 
 TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
@@ -153,9 +155,25 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
     // Other names of protected folders: a drive letter into the profile, a link.
     std::string aliased = "S:" + desktop.substr(ShellFolder(CSIDL_PROFILE).size());
     std::string linked = "C:\\dvqtest\\apps\\DVQ32.EXE";
-    auto undoNames = [] {
+    // Another account's profile and the Default profile; the Desktop moved, a
+    // link in its place; a drive letter that is not there.
+    const std::string other = "C:\\users\\other\\", defaultProfile = "C:\\users\\Default\\";
+    auto makeProfiles = [&] {
+        for (const char *folder : {"Desktop\\", "Documents\\", "AppData\\Local\\"}) {
+            MakeDirs(other + folder);
+            MakeDirs(defaultProfile + folder);
+        }
+    };
+    std::unique_ptr<TLinkedFolder> linkedDesktop;
+    char absent = 'Q';
+    while (absent > 'D' && (GetLogicalDrives() & (1u << (absent - 'A'))))
+        absent--;
+    std::string unreachable = std::string(1, absent) + ":\\Program Files\\Solvarine\\";
+    auto undoNames = [&] {
         DefineWineDrive('S', "");
         RunUnix({"/bin/rm", "-f", UnixPath("C:\\dvqtest") + "/apps"});
+        linkedDesktop.reset();
+        RunUnix({"/bin/rm", "-rf", UnixPath(other), UnixPath(defaultProfile), UnixPath("C:\\dvqtest") + "/data"});
     };
     const TBadInput cases[] = {
         {"empty ExePath", [] { SetExePath(""); }, NotFound, {"*"}},
@@ -192,6 +210,63 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
          RefusedStart + Directory(linked), {"*"}},
         {"browser path relative", [] { SetBrowserValue(REG_SZ, std::string("Program\\netscape.exe")); },
          "Are you sure", {"NPDVQ32.DLL"}},
+        // Another program's extension stays, and does not count as left; what stays of
+        // the client's keys does; links go themselves, never what they lead to.
+        {".wnq naming another program", [] { SetRegString(HKEY_CLASSES_ROOT, ".wnq", NULL, "Other.Connection"); },
+         "Are you sure", {"HKCR\\.wnq"}},
+        {"document type deeper than the removal goes",
+         [] {
+             std::string key = "Solvarine.Connection\\DefaultIcon";
+             for (int level = 1; level <= MaxKeyTreeDepth; level++)
+                 SetRegString(HKEY_CLASSES_ROOT, key += "\\k", NULL, "deep");
+         },
+         "Are you sure", {"HKCR\\Solvarine.Connection"}, NotAllRemoved(SeedInstallDir)},
+        {"user's document type a link to another program's",
+         [] {
+             std::string classes = "Software\\Classes\\";
+             DeleteRegTree(HKEY_CURRENT_USER, classes + "Solvarine.Connection");
+             MakeRegLink(HKEY_CURRENT_USER, classes + "Solvarine.Connection", classes + "Other.Connection");
+         },
+         "Are you sure", {}},
+        {"uninstall entry a link to the sibling's",
+         [] {
+             std::string entries = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+             DeleteRegTree(HKEY_LOCAL_MACHINE, entries + "The Solvarine Network");
+             MakeRegLink(HKEY_LOCAL_MACHINE, entries + "The Solvarine Network", entries + "Solvarine2");
+         },
+         "Are you sure", {}},
+        {"another account's profile",
+         [&] {
+             makeProfiles();
+             SetExePath((other + "DVQ32.EXE").c_str());
+         },
+         RefusedStart + other + "\n", {"*"}},
+        {"another account's Desktop",
+         [&] {
+             makeProfiles();
+             SetExePath((other + "Desktop\\DVQ32.EXE").c_str());
+         },
+         RefusedStart + other + "Desktop\\\n", {"*"}},
+        {"the Default profile",
+         [&] {
+             makeProfiles();
+             SetExePath((defaultProfile + "DVQ32.EXE").c_str());
+         },
+         RefusedStart + defaultProfile + "\n", {"*"}},
+        {"the folder holding the Desktop, which is a link",
+         [&] {
+             MakeDirs("C:\\dvqtest\\data\\");
+             linkedDesktop.reset(new TLinkedFolder(ShellFolder(CSIDL_DESKTOPDIRECTORY), "C:\\dvqtest\\data\\Desktop"));
+             ASSERT_TRUE(linkedDesktop->ready);
+             SetExePath("C:\\dvqtest\\data\\DVQ32.EXE");
+         },
+         RefusedStart + std::string("C:\\dvqtest\\data\\\n"), {"*"}},
+        {"ExePath a directory", [] { SetExePath("C:\\Program Files\\Solvarine"); },
+         RefusedStart + std::string("C:\\Program Files\\\n"), {"*"}},
+        {"ExePath another program's file", [] { SetExePath("C:\\Program Files\\Solvarine2\\SOLVAR2.EXE"); },
+         RefusedStart + std::string("C:\\Program Files\\Solvarine2\\\n"), {"*"}},
+        {"ExePath on a drive that is not there", [&] { SetExePath((unreachable + "DVQ32.EXE").c_str()); },
+         "Are you sure", {SeedInstallDir}, NotAllRemoved(unreachable)},
     };
     for (const TBadInput &c : cases) {
         SeedClean();
@@ -216,7 +291,7 @@ TEST_F(MatrixTest, BadInputLosesNothingNotTheClients)
             EXPECT_EQ(DiffInventories(before, after), "") << c.name;
         } else {
             ASSERT_EQ(script.seen.size(), 3u) << c.name << "\n" << DescribeBoxes(script.seen);
-            EXPECT_EQ(script.seen[2].text, Removed) << c.name;
+            EXPECT_EQ(script.seen[2].text, c.lastBox) << c.name;
             ExpectOnlyClientChanged(before, after, c.name);
             ExpectClientRemoved(c.kept, c.name);
         }

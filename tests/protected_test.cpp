@@ -128,6 +128,139 @@ TEST_F(ProtectedTest, OtherNamesOfAProtectedFolderAreRefused)
         EXPECT_EQ(IsProtectedDirectory((c.directory + "\\DVQ32.EXE").c_str()), c.isProtected) << c.directory;
 }
 
+// Other accounts' profiles, folders that are links, and client paths that name
+// no client, made for one test and taken away after it:
+//   C:\users\other           a profile of the profiles directory, with a
+//                            per-user installation in AppData\Local\Programs
+//   C:\users\other\Documents a link to C:\dvqtest\profiles\elsewhere\Documents
+//   C:\users\Default         the profile that new accounts are copied from
+//   C:\users\linked          a profile that is a link, to C:\dvqtest\profiles\moved\linked
+//   C:\dvqtest\profiles\listed   a profile that only the machine's list names,
+//                            by a path with an environment reference
+//   the running account's Desktop, moved to C:\dvqtest\profiles\data\Desktop with
+//                            a link to it in its place
+//   T:                       a drive letter for the profiles directory, C:\users
+struct TProfiles {
+    const std::string users = "C:\\users\\", root = FreshDir("profiles");
+    const std::string account = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7-7-7-1777";
+    bool ready = Remove() && Make();
+    TLinkedFolder desktop{ShellFolder(CSIDL_DESKTOPDIRECTORY), root + "data\\Desktop"};
+    bool Make()
+    {
+        for (const std::string &folder :
+             {users + "other\\Desktop", users + "other\\Saved Games", users + "other\\AppData\\Roaming",
+              users + "Default\\Desktop", root + "elsewhere\\Documents", root + "moved\\linked\\Desktop",
+              root + "listed\\Documents", root + "data\\Solvarine", root + "apps\\Solvarine\\DVQ32.EXE"})
+            MakeDirs(folder + "\\");
+        for (const std::string &file : {users + "other\\AppData\\Local\\Programs\\Solvarine\\DVQ32.EXE",
+                                        root + "apps\\Solvarine\\Other.exe", root + "apps\\Client\\dvq32.exe"})
+            MakeFile(file);
+        const char listed[] = "%SystemDrive%\\dvqtest\\profiles\\listed";
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, account.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) != 0)
+            return false;
+        RegSetValueExA(key, "ProfileImagePath", 0, REG_EXPAND_SZ, (const BYTE *)listed, sizeof listed);
+        RegCloseKey(key);
+        return RunUnix({"/bin/ln", "-s", UnixPath(root + "elsewhere\\Documents"), UnixPath(users) + "/other/Documents"}) &&
+               RunUnix({"/bin/ln", "-s", UnixPath(root + "moved\\linked"), UnixPath(users) + "/linked"}) &&
+               !(GetLogicalDrives() & (1u << ('T' - 'A'))) && DefineWineDrive('T', UnixPath(users));
+    }
+    bool Remove() const
+    {
+        DefineWineDrive('T', "");
+        DeleteRegTree(HKEY_LOCAL_MACHINE, account);
+        for (const char *profile : {"other", "Default", "linked"})
+            RunUnix({"/bin/rm", "-rf", UnixPath(users) + "/" + profile});
+        return true;
+    }
+    ~TProfiles() { Remove(); }
+};
+
+// Every account's profile is protected with the folders at its top; a
+// protected folder that is a link protects the folder it leads to and what is
+// above that; a client path protects unless it names a file called DVQ32.EXE.
+TEST_F(ProtectedTest, ProfilesLinksAndClientNamesByIdentity)
+{
+    TProfiles profiles;
+    ASSERT_TRUE(profiles.ready && profiles.desktop.ready) << "links, the registry and the drive T: must be to be had";
+    const std::string users = profiles.users, root = profiles.root;
+    const struct {
+        std::string clientPath;
+        bool isProtected;
+    } cases[] = {
+        // Another account's profile, its folders, and where they are kept.
+        {users + "other\\DVQ32.EXE", true},
+        {users + "other\\Desktop\\DVQ32.EXE", true},
+        {"c:\\USERS\\OTHER\\desktop\\dvq32.exe", true},
+        {ShortForm(users + "other\\Saved Games") + "\\DVQ32.EXE", true},
+        {users + "other\\AppData\\DVQ32.EXE", true},
+        {users + "other\\AppData\\Local\\DVQ32.EXE", true},
+        {users + "other\\AppData\\Roaming\\DVQ32.EXE", true},
+        {users + "other\\OneDrive\\DVQ32.EXE", true},             // not there: by its spelling
+        {"T:\\other\\Desktop\\DVQ32.EXE", true},                  // by a drive letter
+        {users + "Default\\DVQ32.EXE", true},
+        {users + "Default\\Desktop\\DVQ32.EXE", true},
+        {users + "Public\\DVQ32.EXE", true},
+        {root + "listed\\DVQ32.EXE", true},                       // named by the machine's list alone
+        {root + "listed\\Documents\\DVQ32.EXE", true},
+        {users + "other\\AppData\\Local\\Programs\\Solvarine\\DVQ32.EXE", false},  // a per-user installation
+        {"T:\\other\\AppData\\Local\\Programs\\Solvarine\\DVQ32.EXE", false},
+        {users + "other\\Desktop\\Solvarine\\DVQ32.EXE", false},
+        // The running account's Desktop is a link: what it leads to, and above.
+        {root + "data\\DVQ32.EXE", true},
+        {root + "data\\Desktop\\DVQ32.EXE", true},
+        {root + "data\\Solvarine\\DVQ32.EXE", false},
+        // Another account's Documents is a link; a profile is a link.
+        {root + "elsewhere\\DVQ32.EXE", true},
+        {root + "elsewhere\\Documents\\DVQ32.EXE", true},
+        {root + "moved\\DVQ32.EXE", true},
+        {root + "moved\\linked\\Desktop\\DVQ32.EXE", true},
+        {root + "moved\\Solvarine\\DVQ32.EXE", false},
+        // Client paths that name no client.
+        {root + "apps\\Solvarine", true},                        // a directory
+        {root + "apps\\Solvarine\\DVQ32.EXE", true},             // a directory called DVQ32.EXE
+        {root + "apps\\Solvarine\\Other.exe", true},             // another program's file
+        {root + "apps\\Solvarine\\DVQ32.EXE.", true},
+        {root + "apps\\Client\\dvq32.exe", false},
+        {root + "apps\\Gone\\DVQ32.EXE", false},                 // not there
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(IsProtectedDirectory(c.clientPath.c_str()), c.isProtected) << c.clientPath;
+}
+
+// A directory that is not there is gone when a folder holds its place; when
+// its volume cannot be reached, or a file is on its way, what is there is not
+// known. Neither is refused.
+TEST_F(ProtectedTest, MissingDirectoriesAreGoneOnlyWhereAFolderHoldsTheirPlace)
+{
+    char absent = 'Q';
+    while (absent > 'D' && (GetLogicalDrives() & (1u << (absent - 'A'))))
+        absent--;
+    std::string gone = FreshDir("gone");
+    MakeFile(gone + "File");
+    MakeFile(gone + "There\\DVQ32.EXE");
+    const struct {
+        std::string clientPath;
+        bool open, missing, unreachable;
+    } cases[] = {
+        {gone + "There\\DVQ32.EXE", true, false, false},
+        {gone + "Nothing\\Deeper\\DVQ32.EXE", false, true, false},
+        {std::string(1, absent) + ":\\Solvarine\\DVQ32.EXE", false, false, true},
+        {gone + "File\\DVQ32.EXE", false, false, true},
+        {gone + "File\\Solvarine\\DVQ32.EXE", false, false, true},
+    };
+    for (const auto &c : cases) {
+        TApprovedDirectory approved = {INVALID_HANDLE_VALUE, true, true, 0, 0};
+        EXPECT_FALSE(CheckInstallDirectory(c.clientPath.c_str(), &approved)) << c.clientPath;
+        EXPECT_EQ(approved.Top != INVALID_HANDLE_VALUE, c.open) << c.clientPath;
+        EXPECT_EQ(approved.Missing, c.missing) << c.clientPath;
+        EXPECT_EQ(approved.Unreachable, c.unreachable) << c.clientPath;
+        if (approved.Top != INVALID_HANDLE_VALUE)
+            CloseHandle(approved.Top);
+    }
+    DeleteTree(gone);
+}
+
 // Run in a prefix whose ANSI code page is 932 (tests/CMakeLists.txt), where the
 // second byte of a character can be a backslash's.
 TEST_F(ProtectedTest, DoubleByteNamesAreReadByCharacters)

@@ -3,10 +3,12 @@
 // uninstall entry.
 #include "removal/removal.h"
 #include "client/clientpath.h"
+#include "client/removalrecord.h"
 #include "common/scratch.h"
 #include "tests/support/machine.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -18,6 +20,29 @@ const char *const MimeKeys[] = {"Software\\Netscape\\Netscape Navigator\\Suffixe
 const char MimeType[] = "application/x-dvq-connection";
 const std::string OurEntry = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\The Solvarine Network";
 const std::string OtherEntry = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\DVQ Test Other Program";
+// Classes under the machine's root, the current user's, or another user's: a key
+// of the tests' standing for that user's root.
+const std::string Classes = "Software\\Classes\\", OtherUser = "Software\\DVQ Test User";
+const char *const ClassKeys[] = {"Solvarine.Connection", ".wnq", "Other.Connection", ".xyz"};
+
+// The client's document type and extension with the subkeys installers add, and
+// another program's twins.
+void MakeClasses(HKEY root, const std::string &classes)
+{
+    const char *const values[][3] = {
+        {"Solvarine.Connection", "", "Solvarine Connection"}, {"Solvarine.Connection\\DefaultIcon", "", "DVQ32.EXE,1"},
+        {"Solvarine.Connection\\Shell\\Open\\Command", "", "DVQ32.EXE %1"}, {".wnq", "", "Solvarine.Connection"},
+        {".wnq\\ShellNew", "NullFile", ""}, {"Other.Connection\\Shell\\Open\\Command", "", "other.exe %1"},
+        {".xyz", "", "Other.Connection"}, {".xyz\\ShellNew", "NullFile", ""}};
+    for (const auto &value : values)
+        SetRegString(root, classes + value[0], value[1], value[2]);
+}
+
+bool OthersWhole(HKEY root, const std::string &classes)
+{
+    return RegValueExists(root, classes + "Other.Connection\\Shell\\Open\\Command", "") &&
+           RegValueExists(root, classes + ".xyz", "") && RegValueExists(root, classes + ".xyz\\ShellNew", "NullFile");
+}
 
 void SetBrowser(DWORD type, const std::string &data)
 {
@@ -59,11 +84,13 @@ struct RegistrationTest : ::testing::Test {
     {
         const std::pair<HKEY, std::string> keys[] = {
             {HKEY_CLASSES_ROOT, "CLSID\\{EF5F7050-385A-11CE-8193-0020AF18F905}"},
-            {HKEY_CLASSES_ROOT, "Solvarine.Connection"}, {HKEY_CLASSES_ROOT, ".wnq"},
             {HKEY_CURRENT_USER, "Software\\Netscape"},   {HKEY_LOCAL_MACHINE, OurEntry},
-            {HKEY_LOCAL_MACHINE, OtherEntry}};
+            {HKEY_LOCAL_MACHINE, OtherEntry},            {HKEY_CURRENT_USER, OtherUser}};
         for (const auto &key : keys)
             DeleteRegTree(key.first, key.second);
+        for (const char *key : ClassKeys)
+            for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+                DeleteRegTree(root, Classes + key);
         WriteProfileStringA("netscape", NULL, NULL);
         for (const char *path : {DefaultPlugin, RootPlugin}) {
             SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
@@ -100,6 +127,19 @@ struct RegistrationTest : ::testing::Test {
         RemoveBrowserPlugin();
         EXPECT_EQ(ScratchCounters.Live, 0);
         EXPECT_EQ(OpenHandleCount(), before) << "a handle was left open";
+    }
+
+    // Runs a registration step in a record of its own: true when it recorded
+    // something as unreached.
+    static bool RunRegistrationStep(const std::function<void()> &step = RemoveRegistration)
+    {
+        long before = OpenHandleCount();
+        OpenRemovalRecord();
+        step();
+        bool unreached = RemovalRecord.Incomplete;
+        CloseRemovalRecord();
+        EXPECT_EQ(OpenHandleCount(), before) << "a handle was left open";
+        return unreached;
     }
 };
 
@@ -189,7 +229,7 @@ TEST_F(RegistrationTest, BrowserStepUnderAllocationFailure)
             EXPECT_TRUE(FileExists(program + "Plugins\\NPDVQ32.DLL")) << failAt;
             EXPECT_EQ(OpenHandleCount(), before) << failAt;
         });
-    EXPECT_EQ(allocations, 3);
+    EXPECT_EQ(allocations, 4);  // three buffers, and one for the deletion
     RunBrowserStep();
     EXPECT_FALSE(FileExists(program + "Plugins\\NPDVQ32.DLL")) << "an expandable string is a path too";
 }
@@ -209,8 +249,9 @@ TEST_F(RegistrationTest, ProfileKeyGoesAndTheRestOfItsSectionStays)
 
 // The document type and extension, the browser's MIME settings and the uninstall
 // entry go, each beside another program's, which stays: other values, another
-// entry, and keys that hold another program's subkeys. Phase 0 is a machine
-// without the document type, phase 1 has all of it, phase 2 adds the subkeys.
+// entry. Phase 0 is a machine without the document type, phase 1 has all of it,
+// phase 2 adds subkeys: the document type goes with its own, the uninstall entry
+// keeps the key, which holds another's.
 TEST_F(RegistrationTest, EverythingTheClientRegisteredGoes)
 {
     for (int phase = 0; phase < 3; phase++) {
@@ -235,7 +276,7 @@ TEST_F(RegistrationTest, EverythingTheClientRegisteredGoes)
         EXPECT_EQ(OpenHandleCount(), before);
 
         EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, "Solvarine.Connection\\Shell")) << phase;
-        EXPECT_EQ(RegKeyExists(HKEY_CLASSES_ROOT, "Solvarine.Connection"), phase > 1) << phase;
+        EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, "Solvarine.Connection")) << phase;
         EXPECT_FALSE(RegKeyExists(HKEY_CLASSES_ROOT, ".wnq")) << phase;
         for (const char *key : MimeKeys) {
             EXPECT_FALSE(RegValueExists(HKEY_CURRENT_USER, key, MimeType)) << key;
@@ -247,8 +288,133 @@ TEST_F(RegistrationTest, EverythingTheClientRegisteredGoes)
         EXPECT_EQ(RegKeyExists(HKEY_LOCAL_MACHINE, OurEntry), phase > 1) << phase;
         EXPECT_TRUE(RegValueExists(HKEY_LOCAL_MACHINE, OtherEntry, "UninstallString")) << phase;
     }
-    EXPECT_TRUE(RegValueExists(HKEY_CLASSES_ROOT, "Solvarine.Connection\\DefaultIcon", ""));
     EXPECT_TRUE(RegValueExists(HKEY_LOCAL_MACHINE, OurEntry + "\\Extra", "Note"));
+}
+
+// The document type and the extension that names it go with everything below
+// them, for the machine, the current user, or another user whose root the user
+// step is given (the current user's then stay); links among them go themselves,
+// and so does an uninstall entry that is a link. Other programs' twins and what
+// a link leads to stay. What stays of the client's counts as left.
+TEST_F(RegistrationTest, ClassKeysGoWithTheirSubkeys)
+{
+    const HKEY machine = HKEY_LOCAL_MACHINE, user = HKEY_CURRENT_USER;
+    auto otherUser = [] {
+        HKEY root;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, OtherUser.c_str(), 0, KEY_READ, &root), ERROR_SUCCESS);
+        RemoveUserRegistration(root);
+        RegCloseKey(root);
+    };
+    auto links = [](const std::string &below) {  // below the document type, or the top
+        return [below](HKEY root, const std::string &classes) {
+            const std::pair<std::string, std::string> made[] = {
+                {classes + "Solvarine.Connection" + below, Classes + "Other.Connection" + below},
+                {classes + ".wnq\\ShellNew", Classes + ".xyz\\ShellNew"}};
+            for (const auto &link : made) {
+                DeleteRegTree(root, link.first);
+                MakeRegLink(root, link.first, link.second);
+            }
+            DeleteRegTree(HKEY_LOCAL_MACHINE, OurEntry);
+            MakeRegLink(HKEY_LOCAL_MACHINE, OurEntry, OtherEntry);
+        };
+    };
+    auto deep = [](int levels) {  // below the document type
+        return [levels](HKEY root, const std::string &classes) {
+            std::string key = classes + "Solvarine.Connection";
+            for (int level = 1; level <= levels; level++)
+                SetRegString(root, key += "\\k", NULL, "deep");
+        };
+    };
+    auto entryHolding = [](HKEY, const std::string &) {
+        SetRegString(HKEY_LOCAL_MACHINE, OurEntry + "\\Extra", "", "");
+    };
+    const struct {
+        const char *name;
+        HKEY root;
+        std::string classes;
+        std::function<void(HKEY, const std::string &)> spoil;
+        bool stays, counted;  // the document type stays; something is counted as left
+    } cases[] = {
+        {"machine", machine, Classes, nullptr, false, false},
+        {"current user", user, Classes, nullptr, false, false},
+        {"another user", user, OtherUser + "\\" + Classes, nullptr, false, false},
+        {"links in the machine's", machine, Classes, links("\\Shell"), false, false},
+        {"links in the user's", user, Classes, links(""), false, false},
+        {"as deep as the removal goes", machine, Classes, deep(MaxKeyTreeDepth), false, false},
+        {"deeper than the removal goes", machine, Classes, deep(MaxKeyTreeDepth + 1), true, true},
+        {"the user's deeper than the removal goes", user, Classes, deep(MaxKeyTreeDepth + 1), true, true},
+        {"uninstall entry holding a subkey", machine, Classes, entryHolding, false, true},
+    };
+    for (const auto &c : cases) {
+        Clean();
+        MakeClasses(HKEY_LOCAL_MACHINE, Classes);  // what links lead to
+        MakeClasses(c.root, c.classes);
+        for (const std::string &root : {OtherUser + "\\", std::string()})
+            SetRegString(HKEY_CURRENT_USER, root + MimeKeys[0], MimeType, "wnq");
+        if (c.classes != Classes)
+            MakeClasses(HKEY_CURRENT_USER, Classes);
+        SetRegString(HKEY_LOCAL_MACHINE, OtherEntry, "UninstallString", "C:\\Other\\remove.exe");
+        SetRegString(HKEY_LOCAL_MACHINE, OurEntry, "UninstallString", "C:\\WINDOWS\\DVQRMV32.EXE");
+        if (c.spoil)
+            c.spoil(c.root, c.classes);
+        if (c.classes != Classes)
+            EXPECT_FALSE(RunRegistrationStep(otherUser)) << c.name;
+        else
+            EXPECT_EQ(RunRegistrationStep(), c.counted) << c.name;
+        EXPECT_EQ(RegKeyExists(c.root, c.classes + "Solvarine.Connection"), c.stays) << c.name;
+        EXPECT_FALSE(RegKeyExists(c.root, c.classes + ".wnq")) << c.name;
+        EXPECT_FALSE(RegKeyExists(c.root, c.classes + "Solvarine.Connection\\Shell")) << c.name;
+        EXPECT_TRUE(OthersWhole(machine, Classes) && OthersWhole(c.root, c.classes)) << c.name;
+        EXPECT_TRUE(RegValueExists(HKEY_LOCAL_MACHINE, OtherEntry, "UninstallString")) << c.name;
+        EXPECT_EQ(RegKeyExists(user, Classes + ".wnq"), c.classes != Classes) << c.name;
+        EXPECT_EQ(RegValueExists(user, OtherUser + "\\" + MimeKeys[0], MimeType), c.classes == Classes) << c.name;
+    }
+    // The step on its own records nothing.
+    RemoveRegistration();
+    EXPECT_FALSE(RemovalRecord.Incomplete);
+}
+
+// The extension is the client's when its default value, a string, is empty or
+// names the document type in any case, or when it has none: it then goes with
+// its subkeys. Any other value names something else: it stays, and does not
+// count as left. An extension that is a link is no installer's: it stays.
+TEST_F(RegistrationTest, ExtensionGoesOnlyWhenItIsTheClients)
+{
+    auto utf16 = [](const std::string &text) {
+        std::string bytes;
+        for (char c : text)
+            bytes += std::string(1, c) + '\0';
+        return bytes;
+    };
+    const std::string name = "Solvarine.Connection", end(1, '\0');
+    const struct {
+        DWORD type;
+        std::string bytes;
+        bool clients;
+    } values[] = {
+        {REG_SZ, "", true}, {REG_SZ, utf16(end), true}, {REG_SZ, utf16(name), true},
+        {REG_SZ, utf16("sOLVARINE.connection" + end + end), true}, {REG_EXPAND_SZ, utf16(name + end), true},
+        // Another name, more after the end, longer than any name, an odd number of
+        // bytes, a dotless i, and no string.
+        {REG_SZ, utf16("Other.Connection" + end), false}, {REG_SZ, utf16(name + "2"), false},
+        {REG_SZ, utf16(name + end + "x"), false}, {REG_SZ, utf16(name + std::string(300, 'x')), false},
+        {REG_SZ, utf16(name) + 'x', false}, {REG_SZ, utf16("Solvar") + "\x31\x01" + utf16("ne.Connection"), false},
+        {REG_DWORD, std::string(4, '\0'), false}, {REG_BINARY, utf16(name), false},
+    };
+    MakeClasses(HKEY_LOCAL_MACHINE, Classes);
+    for (const auto &value : values) {
+        SetRegBytes(HKEY_LOCAL_MACHINE, Classes + ".wnq", NULL, value.type, value.bytes);
+        SetRegString(HKEY_LOCAL_MACHINE, Classes + ".wnq\\ShellNew", "NullFile", "");
+        EXPECT_FALSE(RunRegistrationStep()) << &value - values;
+        EXPECT_EQ(RegKeyExists(HKEY_LOCAL_MACHINE, Classes + ".wnq\\ShellNew"), !value.clients) << &value - values;
+        DeleteRegTree(HKEY_LOCAL_MACHINE, Classes + ".wnq");
+    }
+    SetRegString(HKEY_LOCAL_MACHINE, Classes + ".wnq\\ShellNew", "NullFile", "");  // no default value
+    MakeRegLink(HKEY_CURRENT_USER, Classes + ".wnq", Classes + ".xyz");
+    EXPECT_FALSE(RunRegistrationStep());
+    EXPECT_FALSE(RegKeyExists(HKEY_LOCAL_MACHINE, Classes + ".wnq"));
+    EXPECT_TRUE(RegKeyExists(HKEY_CURRENT_USER, Classes + ".wnq"));
+    EXPECT_TRUE(OthersWhole(HKEY_LOCAL_MACHINE, Classes));
 }
 
 }  // namespace

@@ -123,6 +123,8 @@ TEST_F(ScreenSaverTest, PathsMustFitTheBuffers)
     }
 }
 
+// The step's four buffers failing do nothing; the deletion's own failing leaves
+// the file (which a run then counts as left) after the setting went.
 TEST_F(ScreenSaverTest, AllocationFailureDoesNothing)
 {
     std::string installed;
@@ -133,11 +135,11 @@ TEST_F(ScreenSaverTest, AllocationFailureDoesNothing)
         },
         RemoveScreenSaver,
         [&](long failAt) {
-            EXPECT_EQ(BootSection(), installed) << failAt;
-            EXPECT_TRUE(ScreenSaverActive()) << failAt;
+            EXPECT_EQ(BootSection() == installed, failAt <= 4) << failAt;
+            EXPECT_EQ(ScreenSaverActive(), failAt <= 4) << failAt;
             EXPECT_TRUE(FileExists(ourSaver)) << failAt;
         });
-    EXPECT_EQ(allocations, 4);
+    EXPECT_EQ(allocations, 5);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include "testtools/boxdriver.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/machine.h"
+#include "tests/support/wine.h"
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 namespace {
 
@@ -149,6 +151,8 @@ TEST_F(UninstallTest, ProtectedAndMalformedPathsAreRefusedInFull)
         {"C:/dvqtest/flow/Solvarine/DVQ32.EXE", "C:/dvqtest/flow/Solvarine/"},
         {longDirectory + "DVQ32.EXE", longDirectory},
         {veryLong + "DVQ32.EXE", veryLong},
+        {install.substr(0, install.size() - 1), "C:\\dvqtest\\flow\\"},  // names a directory
+        {install + "Data\\USERS.DAT", install + "Data\\"},                // another file
     };
     for (const auto &c : cases) {
         SetExePath(c.exePath.c_str());
@@ -158,6 +162,42 @@ TEST_F(UninstallTest, ProtectedAndMalformedPathsAreRefusedInFull)
         ExpectBox(script.seen[0], Refused(c.shown), "OK", "none");
         ExpectUnchanged(c.exePath);
     }
+}
+
+// Another account's profile and the Desktop moved elsewhere, a link in its
+// place: the profile, its Desktop, the Default profile and the folder holding
+// the Desktop's target are refused; a per-user installation in the profile and
+// a folder beside the Desktop's target are removed, and the rest stays.
+TEST_F(UninstallTest, OtherProfilesAndALinkedDesktopInAFullRun)
+{
+    const std::string other = "C:\\users\\other\\", data = "C:\\dvqtest\\flow\\Data\\";
+    const std::string perUser = other + "AppData\\Local\\Programs\\Solvarine\\";
+    for (const std::string &file : {other + "Desktop\\notes.txt", other + "AppData\\Local\\settings.ini",
+                                    perUser + "DVQ32.EXE", data + "Solvarine\\DVQ32.EXE",
+                                    std::string("C:\\users\\Default\\Desktop\\notes.txt")})
+        MakeFile(file);
+    TLinkedFolder desktop(ShellFolder(CSIDL_DESKTOPDIRECTORY), data + "Desktop");
+    ASSERT_TRUE(desktop.ready);
+    MakeFile(data + "Desktop\\notes.txt");
+    const std::vector<std::string> desktopFiles = ListTree(data + "Desktop");
+    const struct { std::string directory; bool removed; } cases[] = {
+        {other, false}, {other + "Desktop\\", false}, {"C:\\users\\Default\\", false}, {data, false},
+        {data + "Desktop\\", false}, {perUser, true}, {data + "Solvarine\\", true},
+    };
+    for (const auto &c : cases) {
+        SetExePath((c.directory + "DVQ32.EXE").c_str());
+        TBoxScript script{{"Yes", "Yes", "OK"}, {}};
+        EXPECT_EQ(Run(script), 0);
+        ASSERT_EQ(script.seen.size(), c.removed ? 3u : 1u) << c.directory << "\n" << DescribeBoxes(script.seen);
+        ExpectBox(script.seen.back(), c.removed ? Removed : Refused(c.directory), "OK", "none");
+        EXPECT_EQ(DirExists(c.directory), !c.removed) << c.directory;
+    }
+    EXPECT_EQ(ListTree(other), (std::vector<std::string>{"AppData\\", "AppData\\Local\\", "AppData\\Local\\Programs\\",
+                                                          "AppData\\Local\\settings.ini", "Desktop\\",
+                                                          "Desktop\\notes.txt"}));
+    EXPECT_EQ(ListTree(data + "Desktop"), desktopFiles);
+    EXPECT_TRUE(FileExists("C:\\users\\Default\\Desktop\\notes.txt"));
+    RunUnix({"/bin/rm", "-rf", UnixPath(other), UnixPath("C:\\users\\Default\\")});
 }
 
 // Run by tests/no_display.sh with DISPLAY naming no X server and a fake client

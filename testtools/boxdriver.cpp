@@ -172,6 +172,8 @@ bool AnswerBoxes(DWORD processId, HANDLE done, TBoxScript &script, DWORD timeout
         }
         handled.insert(search.found);
         script.seen.push_back(box);
+        if (script.beforeAnswer)
+            script.beforeAnswer(script.seen.size());
         PostMessageA(search.found, WM_COMMAND, ButtonId(box.answer.substr(0, box.answer.find(' '))), 0);
     }
     return true;

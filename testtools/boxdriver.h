@@ -2,6 +2,7 @@
 // caption, text, buttons and icon, and answers it from a script.
 #pragma once
 #include <windows.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct TBoxScript {
     // where each box is saved, as it is on the screen before it is answered, as
     // box1.bmp, box2.bmp, ... in the order seen.
     std::string screenshots;
+    // When set, called with the number of each box (1, 2, ...) once it has been
+    // read and before it is answered.
+    std::function<void(size_t)> beforeAnswer;
 
     TBoxScript() {}
     TBoxScript(const std::vector<std::string> &answerList, const std::vector<TBox> &seenBefore = {},

@@ -26,6 +26,8 @@ const char ClientEntryKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uni
 const char SiblingEntryKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Solvarine2";
 const char DesktopSettingsKey[] = "Control Panel\\Desktop";
 const char MimeType[] = "application/x-dvq-connection";
+const char UserClassesKey[] = "Software\\Classes\\";
+const char OtherCommand[] = "\"C:\\Program Files\\Other\\other.exe\" \"%1\"";
 const char OtherMimeType[] = "audio/x-pn-realaudio";
 
 // Names outside the ANSI code page: a Cyrillic folder ("Справка", help) with a CJK
@@ -220,19 +222,37 @@ std::vector<TItem> Items()
         // The profile key, and the sibling's own section.
         Profile(C, "WIN.INI", "DVQ", "ExePath", client),
         Profile(N, "WIN.INI", "Solvarine2", "ExePath", SiblingExe),
-        // The document type and file extension, and another program's.
+        // The document type and file extension with the icon and new-file subkeys
+        // installers add, for the machine and for the user, and other programs'
+        // twins.
         Key(C, HKEY_CLASSES_ROOT, "Solvarine.Connection"),
         Key(C, HKEY_CLASSES_ROOT, "Solvarine.Connection\\Shell\\Open\\Command"),
         Value(C, HKEY_CLASSES_ROOT, "Solvarine.Connection", "", "Solvarine Connection"),
         Value(C, HKEY_CLASSES_ROOT, "Solvarine.Connection\\Shell\\Open\\Command", "",
               "\"" + client + "\" \"%1\""),
+        Key(C, HKEY_CLASSES_ROOT, "Solvarine.Connection\\DefaultIcon"),
+        Value(C, HKEY_CLASSES_ROOT, "Solvarine.Connection\\DefaultIcon", "", "\"" + client + "\",0"),
         Key(C, HKEY_CLASSES_ROOT, ".wnq"),
         Value(C, HKEY_CLASSES_ROOT, ".wnq", "", "Solvarine.Connection"),
+        Key(C, HKEY_CLASSES_ROOT, ".wnq\\ShellNew"),
+        Value(C, HKEY_CLASSES_ROOT, ".wnq\\ShellNew", "NullFile", ""),
+        Key(C, HKEY_CURRENT_USER, UserClassesKey + std::string("Solvarine.Connection")),
+        Key(C, HKEY_CURRENT_USER, UserClassesKey + std::string("Solvarine.Connection\\Shell\\Open\\Command")),
+        Value(C, HKEY_CURRENT_USER, UserClassesKey + std::string("Solvarine.Connection\\Shell\\Open\\Command"), "",
+              "\"" + client + "\" \"%1\""),
+        Key(C, HKEY_CURRENT_USER, UserClassesKey + std::string(".wnq")),
+        Value(C, HKEY_CURRENT_USER, UserClassesKey + std::string(".wnq"), "", "Solvarine.Connection"),
+        Key(C, HKEY_CURRENT_USER, UserClassesKey + std::string(".wnq\\ShellNew")),
         Key(N, HKEY_CLASSES_ROOT, "Solvarine2.Connection\\Shell\\Open\\Command"),
         Value(N, HKEY_CLASSES_ROOT, "Solvarine2.Connection\\Shell\\Open\\Command", "",
               "\"" + std::string(SiblingExe) + "\" \"%1\""),
         Key(N, HKEY_CLASSES_ROOT, ".wnx"),
         Value(N, HKEY_CLASSES_ROOT, ".wnx", "", "Solvarine2.Connection"),
+        Key(N, HKEY_CLASSES_ROOT, "Other.Connection\\Shell\\Open\\Command"),
+        Value(N, HKEY_CLASSES_ROOT, "Other.Connection\\Shell\\Open\\Command", "", OtherCommand),
+        Key(N, HKEY_CLASSES_ROOT, ".xyz\\ShellNew"),
+        Value(N, HKEY_CLASSES_ROOT, ".xyz", "", "Other.Connection"),
+        Value(N, HKEY_CLASSES_ROOT, ".xyz\\ShellNew", "NullFile", ""),
         // The browser's MIME settings: the client's type and another.
         Value(C, HKEY_CURRENT_USER, SuffixesKey, MimeType, "wnq"),
         Value(C, HKEY_CURRENT_USER, ViewersKey, MimeType, client),
@@ -445,6 +465,18 @@ void DeleteTreeW(const std::wstring &directory)
 void DeleteRegistryTree(HKEY root, const std::string &path)
 {
     HKEY key;
+    // A link is deleted itself, never entered.
+    if (RegOpenKeyExA(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        DWORD type = REG_NONE;
+        bool link = RegQueryValueExA(key, "SymbolicLinkValue", NULL, &type, NULL, NULL) == ERROR_SUCCESS &&
+                    type == REG_LINK;
+        typedef LONG(NTAPI * TNtDeleteKey)(HANDLE);
+        if (link)
+            ((TNtDeleteKey)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey"))((HANDLE)key);
+        RegCloseKey(key);
+        if (link)
+            return;
+    }
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
         std::vector<std::string> subkeys;
         char name[256];
@@ -688,6 +720,9 @@ void SeedClean()
     const std::pair<HKEY, std::string> keys[] = {
         {HKEY_CLASSES_ROOT, "Solvarine.Connection"}, {HKEY_CLASSES_ROOT, ".wnq"},
         {HKEY_CLASSES_ROOT, "Solvarine2.Connection"}, {HKEY_CLASSES_ROOT, ".wnx"},
+        {HKEY_CLASSES_ROOT, "Other.Connection"},     {HKEY_CLASSES_ROOT, ".xyz"},
+        {HKEY_CURRENT_USER, std::string(UserClassesKey) + "Solvarine.Connection"},
+        {HKEY_CURRENT_USER, std::string(UserClassesKey) + ".wnq"},
         {HKEY_CLASSES_ROOT, BrowserClassKey},       {HKEY_CURRENT_USER, NetscapeKey},
         {HKEY_LOCAL_MACHINE, ClientEntryKey},       {HKEY_LOCAL_MACHINE, SiblingEntryKey},
     };
@@ -740,6 +775,10 @@ std::vector<std::string> FullInventory()
     ListKey(HKEY_CLASSES_ROOT, ".wnq", lines);
     ListKey(HKEY_CLASSES_ROOT, "Solvarine2.Connection", lines);
     ListKey(HKEY_CLASSES_ROOT, ".wnx", lines);
+    ListKey(HKEY_CLASSES_ROOT, "Other.Connection", lines);
+    ListKey(HKEY_CLASSES_ROOT, ".xyz", lines);
+    ListKey(HKEY_CURRENT_USER, UserClassesKey + std::string("Solvarine.Connection"), lines);
+    ListKey(HKEY_CURRENT_USER, UserClassesKey + std::string(".wnq"), lines);
     ListKey(HKEY_CLASSES_ROOT, BrowserClassKey, lines);
     ListKey(HKEY_CURRENT_USER, NetscapeKey, lines);
     ListKey(HKEY_LOCAL_MACHINE, UninstallList, lines);

@@ -8,6 +8,12 @@ sh tools/setup.sh
 cmake --preset "$DVQ_PRESET" >/dev/null
 cmake --build build -j"$(nproc)" --target benches >/dev/null
 . tools/xvfb-ensure.sh
+# The peer of the tree removal: NSIS's "RMDir /r" in a silent installer.
+if command -v makensis >/dev/null 2>&1; then
+    printf '%s\n' 'Unicode true' 'Name "rmdir"' 'OutFile "nsis-rmdir.exe"' 'SilentInstall silent' \
+        'RequestExecutionLevel user' 'Section' '  RMDir /r "C:\dvqbench\nsis\Solvarine"' 'SectionEnd' >build/nsis-rmdir.nsi
+    (cd build && makensis -V1 nsis-rmdir.nsi)
+fi
 out=build/bench-output.txt
 : > "$out"
 for bench in build/*_bench.exe; do

@@ -35,6 +35,11 @@ std::vector<TBox> RunUninstallHere(const std::vector<std::string> &answers)
 {
     TBoxScript script;
     script.answers = answers;
+    return RunUninstallHere(script);
+}
+
+std::vector<TBox> RunUninstallHere(TBoxScript &script)
+{
     HANDLE done = CreateEventA(NULL, TRUE, FALSE, NULL);
     TDriver driver = {&script, done};
     HANDLE thread = CreateThread(NULL, 0, DriveBoxes, &driver, 0, NULL);

@@ -26,6 +26,8 @@ std::string UninstallerCommand();
 // Runs the un-installer's run with this program's string table and returns the
 // boxes it showed, each answered from answers. Expects its exit code to be 0.
 std::vector<TBox> RunUninstallHere(const std::vector<std::string> &answers);
+// The same with a script of its own (its answers, and what is done before each).
+std::vector<TBox> RunUninstallHere(TBoxScript &script);
 
 // Starts the fake client: a process owning a window of the client's class, logging
 // to a file whether it received WM_CLOSE. Returns the log's path.

@@ -134,6 +134,17 @@ bool RegValueExists(HKEY root, const std::string &key, const char *name)
 void DeleteRegTree(HKEY root, const std::string &key)
 {
     HKEY handle;
+    if (RegOpenKeyExA(root, key.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &handle) == ERROR_SUCCESS) {
+        DWORD type = REG_NONE;
+        bool link = RegQueryValueExA(handle, "SymbolicLinkValue", NULL, &type, NULL, NULL) == ERROR_SUCCESS &&
+                    type == REG_LINK;
+        typedef LONG(NTAPI * TNtDeleteKey)(HANDLE);
+        if (link)
+            ((TNtDeleteKey)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey"))((HANDLE)handle);
+        RegCloseKey(handle);
+        if (link)
+            return;
+    }
     if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &handle) == ERROR_SUCCESS) {
         char name[256];
         while (RegEnumKeyA(handle, 0, name, sizeof name) == ERROR_SUCCESS) {
@@ -145,6 +156,28 @@ void DeleteRegTree(HKEY root, const std::string &key)
         RegCloseKey(handle);
     }
     RegDeleteKeyA(root, key.c_str());
+}
+
+void SetRegBytes(HKEY root, const std::string &key, const wchar_t *name, DWORD type, const std::string &bytes)
+{
+    HKEY handle;
+    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &handle, NULL), ERROR_SUCCESS)
+        << key;
+    RegSetValueExW(handle, name, 0, type, (const BYTE *)bytes.data(), (DWORD)bytes.size());
+    RegCloseKey(handle);
+}
+
+void MakeRegLink(HKEY root, const std::string &key, const std::string &machineKey)
+{
+    std::string target = "\\Registry\\Machine\\" + machineKey;
+    std::wstring wide(target.begin(), target.end());
+    HKEY link;
+    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, NULL, REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                              NULL, &link, NULL),
+              ERROR_SUCCESS)
+        << key;
+    RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, (const BYTE *)wide.data(), (DWORD)(wide.size() * 2));
+    RegCloseKey(link);
 }
 
 void SetExePath(const char *value)

@@ -23,7 +23,12 @@ std::string WindowsDir();                            // without a trailing backs
 void SetRegString(HKEY root, const std::string &key, const char *name, const std::string &value);
 bool RegKeyExists(HKEY root, const std::string &key);
 bool RegValueExists(HKEY root, const std::string &key, const char *name);
-void DeleteRegTree(HKEY root, const std::string &key);
+void DeleteRegTree(HKEY root, const std::string &key);  // a link itself, not what it leads to
+// Sets a value to the bytes given (a string's in UTF-16); a null name is the
+// default value.
+void SetRegBytes(HKEY root, const std::string &key, const wchar_t *name, DWORD type, const std::string &bytes);
+// Makes key a registry link to machineKey, a key under HKEY_LOCAL_MACHINE.
+void MakeRegLink(HKEY root, const std::string &key, const std::string &machineKey);
 
 // A registry value saved when made and put back as it was (or deleted, when it
 // was not there) when destroyed.

@@ -46,8 +46,7 @@ struct TMountmgrUnixDrive {
 };
 const DWORD IoctlDefineUnixDrive = CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
 
-// Maps the drive letter to a Unix folder, or removes it when unixPath is empty.
-bool DefineWineDrive(char letter, const std::string &unixPath)
+bool DefineWineDrive(char letter, const std::string &unixPath, UINT type)
 {
     char root[4] = {letter, ':', '\\', '\0'};
     // A letter that is not there is removed already: no file can change volume.
@@ -60,7 +59,7 @@ bool DefineWineDrive(char letter, const std::string &unixPath)
     std::vector<char> buffer(sizeof(TMountmgrUnixDrive) + unixPath.size() + 1, '\0');
     TMountmgrUnixDrive *drive = (TMountmgrUnixDrive *)buffer.data();
     drive->size = (ULONG)buffer.size();
-    drive->type = unixPath.empty() ? DRIVE_NO_ROOT_DIR : DRIVE_FIXED;
+    drive->type = unixPath.empty() ? DRIVE_NO_ROOT_DIR : type;
     drive->letter = (WCHAR)(letter | 0x20);
     drive->mount_point_offset = unixPath.empty() ? 0 : sizeof(TMountmgrUnixDrive);
     unixPath.copy(buffer.data() + sizeof(TMountmgrUnixDrive), unixPath.size());
@@ -85,4 +84,21 @@ bool DefineWineDrive(char letter, const std::string &unixPath)
         Sleep(50);
     }
     return false;
+}
+
+TLinkedFolder::TLinkedFolder(const std::string &folder, const std::string &target)
+    : unixFolder(UnixPath(folder)), unixTarget(UnixPath(target))
+{
+    bool moved = !unixFolder.empty() && !unixTarget.empty() && RunUnix({"/bin/mv", unixFolder, unixTarget});
+    ready = moved && RunUnix({"/bin/ln", "-s", unixTarget, unixFolder});
+    if (moved && !ready)
+        RunUnix({"/bin/mv", unixTarget, unixFolder});
+    if (!ready)
+        unixTarget.clear();
+}
+
+TLinkedFolder::~TLinkedFolder()
+{
+    if (!unixTarget.empty() && RunUnix({"/bin/rm", "-f", unixFolder}))
+        RunUnix({"/bin/mv", unixTarget, unixFolder});
 }
