@@ -563,7 +563,7 @@ static bool CheckCopies(TCheck *check, const WCHAR *directory, TApprovedCopy *co
         TStatus status = OpenTreeTopW(copy->Path, &top);
         if (IsGone(status))
             continue;
-        TEntryFacts facts;
+        TEntryFacts facts = {0, 0};
         TIdentity identity = {0, 0, 0};
         bool held = status == StatusSuccess && ReadEntryFacts(top, &facts) && ReadEntryVolume(top, &identity.Volume);
         identity.IndexHigh = (DWORD)(facts.FileId >> 32);
@@ -579,7 +579,7 @@ static bool CheckCopies(TCheck *check, const WCHAR *directory, TApprovedCopy *co
         }
         copy->Approval.Top = top;
         copy->Approval.Volume = identity.Volume;
-        copy->Approval.FileId = held ? facts.FileId : 0;
+        copy->Approval.FileId = facts.FileId;
     }
     return false;
 }
