@@ -1,4 +1,5 @@
 #include "client/runuser.h"
+#include "common/security.h"
 #include <shlobj.h>
 #include <sddl.h>
 #include <string.h>
@@ -28,18 +29,6 @@ void ReadFolders(TRunUser *user)
     for (const auto &folder : folders)
         if (SHGetFolderPathW(NULL, folder.csidl, user->Token, SHGFP_TYPE_CURRENT, folder.path) != S_OK)
             folder.path[0] = 0;
-}
-
-// The account of a token, into sid (SECURITY_MAX_SID_SIZE bytes).
-bool GetTokenAccount(HANDLE token, BYTE *sid)
-{
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } info;
-    DWORD size = 0;
-    return GetTokenInformation(token, TokenUser, &info, sizeof info, &size) &&
-           CopySid(SECURITY_MAX_SID_SIZE, sid, info.user.User.Sid);
 }
 
 // The account that owns the session's shell, when it is not the one this process

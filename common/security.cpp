@@ -40,13 +40,7 @@ bool GetRunningAdministrator(BYTE *sid, const BYTE *administrators)
     HANDLE token = NULL;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
         return false;
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } info;
-    DWORD size = 0;
-    bool ok = GetTokenInformation(token, TokenUser, &info, sizeof info, &size) &&
-              CopySid(SECURITY_MAX_SID_SIZE, sid, info.user.User.Sid);
+    bool ok = GetTokenAccount(token, sid);
     CloseHandle(token);
     return ok;
 }
@@ -106,6 +100,17 @@ bool IsGuardedBy(const TTrusted *trusted, PSID owner, const ACL *dacl, ACCESS_MA
 }
 
 }  // namespace
+
+bool GetTokenAccount(HANDLE token, BYTE *sid)
+{
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info;
+    DWORD size = 0;
+    return GetTokenInformation(token, TokenUser, &info, sizeof info, &size) &&
+           CopySid(SECURITY_MAX_SID_SIZE, sid, info.user.User.Sid);
+}
 
 bool MakeClosedDescriptor(TClosedDescriptor *closed)
 {

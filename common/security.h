@@ -29,3 +29,7 @@ bool CloseToOthers(HANDLE directory);
 // remove cannot be replaced by adding another: adding matters only where the
 // entry itself might be removed, in the directory that holds it.)
 bool IsGuardedDirectory(HANDLE directory, bool againstAdding);
+
+// The account of a token (opened with TOKEN_QUERY), into sid
+// (SECURITY_MAX_SID_SIZE bytes).
+bool GetTokenAccount(HANDLE token, BYTE *sid);
