@@ -45,7 +45,7 @@ void CloseRestartPlan(TRestartPlan *plan, TTally *tally);
 struct TListedName {
     const WCHAR *Name;
     DWORD Chars;
-    DWORD Attributes;  // as listed; 0 when not known
+    DWORD Attributes;  // as listed; INVALID_FILE_ATTRIBUTES when not known
     ULONGLONG FileId;  // as listed; 0 when not known
 };
 
