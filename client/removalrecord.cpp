@@ -1,4 +1,5 @@
 #include "client/removalrecord.h"
+#include "common/ntfile.h"
 #include "common/scratch.h"
 #include <string.h>
 
@@ -32,7 +33,7 @@ bool RecordFileTarget(TRemovalTarget kind, HANDLE directory, const WCHAR *name, 
                           : kind == TargetShortcut && RemovalRecord.ShortcutCount < MaxRecordedShortcuts
                               ? &RemovalRecord.Shortcuts[RemovalRecord.ShortcutCount]
                               : NULL;
-    if (kind == TargetShortcut && IsRecordedShortcut(name, chars))
+    if (kind == TargetShortcut && IsRecordedShortcut(directory, name, chars))
         return false;
     WCHAR *nameCopy = file != NULL ? (WCHAR *)AllocScratch((chars + 1) * sizeof(WCHAR)) : NULL;
     if (nameCopy == NULL) {
@@ -74,11 +75,22 @@ void RecordUnreachedTarget()
         RemovalRecord.Incomplete = true;
 }
 
-bool IsRecordedShortcut(const WCHAR *name, DWORD chars)
+// True when the two open directories are one, as far as can be told: one whose
+// identity cannot be read counts as another.
+static bool IsSameDirectory(HANDLE a, HANDLE b)
+{
+    ULONGLONG idA = 0, idB = 0;
+    DWORD volumeA = 0, volumeB = 0;
+    return ReadEntryId(a, &idA) && ReadEntryId(b, &idB) && ReadEntryVolume(a, &volumeA) &&
+           ReadEntryVolume(b, &volumeB) && idA == idB && volumeA == volumeB;
+}
+
+bool IsRecordedShortcut(HANDLE directory, const WCHAR *name, DWORD chars)
 {
     for (int i = 0; i < RemovalRecord.ShortcutCount; i++) {
         const TRecordedFile *file = &RemovalRecord.Shortcuts[i];
-        if (file->Chars == chars && memcmp(file->Name, name, chars * sizeof(WCHAR)) == 0)
+        if (file->Chars == chars && memcmp(file->Name, name, chars * sizeof(WCHAR)) == 0 &&
+            IsSameDirectory(file->Directory, directory))
             return true;
     }
     return false;

@@ -61,9 +61,10 @@ bool RecordTreeTarget(TRemovalTarget kind, HANDLE top, bool closeToOthers);
 // reached at all.
 void RecordUnreachedTarget();
 
-// True when a shortcut of that name (chars characters, spelled the same) is
-// recorded.
-bool IsRecordedShortcut(const WCHAR *name, DWORD chars);
+// True when a shortcut of that name (chars characters, spelled the same) in the
+// open directory is recorded: the same name on another user's desktop is
+// another shortcut.
+bool IsRecordedShortcut(HANDLE directory, const WCHAR *name, DWORD chars);
 
 // Releases everything recorded and closes the record; safe when none is open.
 void CloseRemovalRecord();

@@ -141,7 +141,10 @@ void RemoveClientShortcutsIn(HANDLE directory, const WCHAR *desktop, TRestartPla
     TListing listing;
     size_t base = wcslen(desktop);
     if (target == NULL || base + 2 >= chars || !OpenListing(directory, &listing)) {
+        // Whether the client has shortcuts here is not known.
         tally->Left = true;
+        if (plan == NULL)
+            RecordUnreachedTarget();
         FreeScratch(target);
         FreeScratch(path);
         return;
@@ -151,7 +154,7 @@ void RemoveClientShortcutsIn(HANDLE directory, const WCHAR *desktop, TRestartPla
     for (const FILE_ID_BOTH_DIR_INFO *entry = NextListed(&listing); entry != NULL; entry = NextListed(&listing)) {
         DWORD nameChars = entry->FileNameLength / sizeof(WCHAR);
         if (!IsShortcutEntry(entry) || base + nameChars >= chars ||
-            (plan != NULL && IsRecordedShortcut(entry->FileName, nameChars)))
+            (plan != NULL && IsRecordedShortcut(directory, entry->FileName, nameChars)))
             continue;
         memcpy(path + base, entry->FileName, nameChars * sizeof(WCHAR));
         path[base + nameChars] = 0;
@@ -305,30 +308,41 @@ static bool FindClientShortcut(const char *desktop, const char *pattern, char *s
     return found[0] != '\0';
 }
 
+// A desktop that the ANSI code page cannot name is reached in wide characters
+// alone: listed through its handle, every shortcut of the client's in one
+// listing. One that is there and cannot be listed counts as left.
+static void RemoveShortcutsOfWideDesktop(const WCHAR *desktop)
+{
+    HANDLE directory = INVALID_HANDLE_VALUE;
+    TStatus status =
+        OpenPath(desktop, FILE_LIST_DIRECTORY | FILE_TRAVERSE, ShareAll, FILE_DIRECTORY_FILE, false, &directory);
+    if (status == StatusSuccess) {
+        TTally tally = {false, false};
+        RemoveClientShortcutsIn(directory, desktop, NULL, &tally);
+        CloseHandle(directory);
+    } else if (!IsGone(status)) {
+        RecordUnreachedTarget();
+    }
+}
+
 void RemoveDesktopShortcutsOf(const TRunUser *user)
 {
+    const WCHAR *wide = user->Desktop;
+    char ansi[2 * MAX_PATH];
+    if (wide[0] == 0)
+        return;
+    if (!IsExactAnsiForm(wide, ansi, sizeof ansi)) {
+        RemoveShortcutsOfWideDesktop(wide);
+        return;
+    }
     DWORD size = (DWORD)WindowsPathSize;
     char *desktop = (char *)AllocScratch(size);
     char *found = (char *)AllocScratch(size);
     char *pattern = (char *)AllocScratch(size);
     char *shortcut = (char *)AllocScratch(size);
     char *target = (char *)AllocScratch(size);
-    const WCHAR *wide = user->Desktop;
-    char ansi[2 * MAX_PATH];
-    bool ready = desktop != NULL && found != NULL && pattern != NULL && shortcut != NULL && target != NULL &&
-                 wide[0] != 0;
-    if (ready && !IsExactAnsiForm(wide, ansi, sizeof ansi)) {
-        // A desktop that the ANSI code page cannot name is reached in wide
-        // characters alone: listed through its handle, every shortcut of the
-        // client's in one listing.
-        HANDLE directory = INVALID_HANDLE_VALUE;
-        TTally tally = {false, false};
-        if (OpenPath(wide, FILE_LIST_DIRECTORY | FILE_TRAVERSE, ShareAll, FILE_DIRECTORY_FILE, false, &directory) ==
-            StatusSuccess)
-            RemoveClientShortcutsIn(directory, wide, NULL, &tally);
-        if (directory != INVALID_HANDLE_VALUE)
-            CloseHandle(directory);
-    } else if (ready && JoinPath(desktop, size, ansi, NULL) && JoinPath(pattern, size, desktop, "\\*.lnk")) {
+    if (desktop != NULL && found != NULL && pattern != NULL && shortcut != NULL && target != NULL &&
+        JoinPath(desktop, size, ansi, NULL) && JoinPath(pattern, size, desktop, "\\*.lnk")) {
         TKnownShortcuts known;
         known.Count = 0;
         known.NamesUsed = 0;

@@ -8,6 +8,8 @@
 // page cannot hold is listed with "?" and has a made-up short name.
 #include "removal/removal.h"
 #include "client/clientpath.h"
+#include "client/removalrecord.h"
+#include "client/runuser.h"
 #include "common/scratch.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/machine.h"
@@ -383,6 +385,35 @@ TEST_F(DesktopShortcutsTest, ShortcutsAndGroupWhoseFolderTheCodePageCannotNameGo
         EXPECT_TRUE(redirected.Exists(L"Desktop\\Other.lnk")) << f.ansi;
         EXPECT_TRUE(redirected.Exists(L"Programs\\Solvarine2\\Solvarine2.lnk")) << f.ansi;
     }
+}
+
+// A desktop reached in wide characters that cannot be listed, for want of
+// memory, is not reported clean: the shortcut it holds is either gone or counts
+// as left.
+TEST_F(DesktopShortcutsTest, AWideDesktopNotListedCountsAsLeft)
+{
+    TRedirectedWide redirected(L"\x0141ukasz");
+    TRunUser user;
+    memset(&user, 0, sizeof user);
+    user.Registry = HKEY_CURRENT_USER;
+    wcscpy(user.Desktop, (redirected.folder + L"Desktop").c_str());
+    const std::wstring shortcut = redirected.folder + L"Desktop\\Solvarine.lnk";
+    long allocations = 0;
+    for (long failAt = 0; failAt == 0 || failAt <= allocations; failAt++) {
+        MakeShortcut(shortcut, ClientExe);
+        OpenRemovalRecord();
+        ResetScratchCounters(failAt);
+        RemoveDesktopShortcutsOf(&user);
+        if (failAt == 0)
+            allocations = ScratchCounters.Allocations;
+        EXPECT_EQ(ScratchCounters.Live, 0) << failAt;
+        ResetScratchCounters(0);
+        bool stayed = redirected.Exists(L"Desktop\\Solvarine.lnk");
+        EXPECT_EQ(stayed, failAt > 0) << failAt;
+        EXPECT_EQ(RemovalRecord.Incomplete, stayed) << failAt;
+        CloseRemovalRecord();
+    }
+    EXPECT_EQ(allocations, 3);  // the path, the target and the listing
 }
 
 }  // namespace

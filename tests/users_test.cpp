@@ -3,6 +3,8 @@
 // the seam: a profile folder of its own and a registry key standing for its hive.
 // The run goes on inside this process, on a seeded machine.
 #include "client/runuser.h"
+#include "client/removalrecord.h"
+#include "removal/removal.h"
 #include "testtools/seed.h"
 #include "tests/support/inprocess.h"
 #include "tests/support/machine.h"
@@ -201,6 +203,30 @@ TEST_F(UsersTest, TheShellsOwnerWhoIsTheRunningAccountIsNoSecondUser)
     CloseRunUsers(&users);
     if (own != NULL)
         DestroyWindow(own);
+}
+
+// A shortcut that stayed on each user's desktop under the same name is two
+// shortcuts: both are recorded, and the leftover step deletes both.
+TEST_F(UsersTest, ShortcutsOfOneNameOnTwoDesktopsAreBothDeletedAgain)
+{
+    const std::string desktops[] = {ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\", OtherDesktop};
+    OpenRemovalRecord();
+    for (const std::string &desktop : desktops) {
+        ASSERT_TRUE(FileExists(desktop + "Solvarine.lnk")) << desktop;
+        HANDLE directory = CreateFileA(desktop.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE, 7, NULL, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        ASSERT_NE(directory, INVALID_HANDLE_VALUE) << desktop;
+        EXPECT_TRUE(RecordFileTarget(TargetShortcut, directory, L"Solvarine.lnk", 13)) << desktop;
+    }
+    // The same desktop through another handle: recorded once.
+    HANDLE again = CreateFileA(desktops[1].c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE, 7, NULL, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    EXPECT_FALSE(RecordFileTarget(TargetShortcut, again, L"Solvarine.lnk", 13));
+    CloseHandle(again);
+    EXPECT_EQ(RemoveLeftovers(), NothingLeft);
+    CloseRemovalRecord();
+    for (const std::string &desktop : desktops)
+        EXPECT_FALSE(FileExists(desktop + "Solvarine.lnk")) << desktop;
 }
 
 }  // namespace
